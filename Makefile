@@ -1,0 +1,46 @@
+# Thin wrapper over the CMake presets: `make run`, `make test`, `make bench`.
+PRESET ?= default
+BUILD_DIR := build/$(PRESET)
+# Debian packages the build and the tests need (see docs/DECISIONS.md for any beyond the usual set).
+PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev googletest \
+            libbenchmark-dev
+RUN_ARGS ?= --start
+
+.PHONY: all deps configure build test bench run clean format
+
+all: build
+
+# Installs whatever is missing, but only when we may (root); otherwise says what is missing.
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
+	  else \
+	    echo "missing Debian packages:$$missing (run 'make deps' as root)"; exit 1; \
+	  fi; \
+	fi
+
+configure: deps
+	@test -f $(BUILD_DIR)/build.ninja || cmake --preset $(PRESET)
+
+build: configure
+	cmake --build --preset $(PRESET)
+
+test: build
+	ctest --preset $(PRESET) -j2
+
+bench: build
+	@for b in $(BUILD_DIR)/bin/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b" || exit 1; }; done; true
+
+run: build
+	$(BUILD_DIR)/bin/emberrealms-server --data gamedata $(RUN_ARGS)
+
+format:
+	find src tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build
