@@ -1,0 +1,55 @@
+#pragma once
+// What the console's buttons, menu and terminal commands do, shared by both views.
+
+#include <cstdint>
+#include <functional>
+
+#include "console/console_model.h"
+#include "net/server_rates.h"
+#include "world/game_tick.h"
+
+class NightDay;
+class GameWeather;
+
+// What the console reaches outside itself; the shell fills these in. An empty action does
+// nothing.
+struct ConsoleActions {
+    std::function<void()> toggleServer;
+    // Ends the program through the normal shutdown path.
+    std::function<void()> close;
+    std::function<int32_t()> playerCount;
+    // RateSettings to every player.
+    std::function<void(float updateRate, float messageTimeout)> sendRateSettings;
+};
+
+class ConsoleCommands {
+public:
+    ConsoleCommands(ConsoleModel& model, ServerRates& rates, NightDay& clock, GameWeather& weather,
+                    ConsoleActions actions);
+
+    // Once the console exists: shows the stored settings and applies the rate fields.
+    void Initialise(const char* sessionName, uint32_t serverPort);
+    // Reads the four rate fields and the day length, and tells the players the new rates.
+    void ApplyConfig();
+    // Starts rain with the New Rain Volume field as its target.
+    void ApplyRain();
+    void Press(ConsoleButton button);
+    void Exit();
+    void RefreshPlayerCount();
+    // Where the game tick's status texts go.
+    void ShowTickField(TickField field, const char* text);
+
+    // A console that is shutting down takes no more commands.
+    void SetClosed() { closed_ = true; }
+    bool closed() const { return closed_; }
+
+    ConsoleModel& model() { return model_; }
+
+private:
+    ConsoleModel& model_;
+    ServerRates& rates_;
+    NightDay& clock_;
+    GameWeather& weather_;
+    ConsoleActions actions_;
+    bool closed_ = false;
+};

@@ -1,0 +1,80 @@
+#include "console/console_model.h"
+
+#include <cstdint>
+#include <limits>
+
+ConsoleModel::ConsoleModel() {
+    for (std::size_t i = 0; i < kConsoleFieldCount; ++i) {
+        const auto field = static_cast<ConsoleField>(i);
+        texts_[i] = FieldControl(field).text;
+        enabled_[i] = true;
+    }
+}
+
+void ConsoleModel::SetText(ConsoleField field, std::string_view text) {
+    std::string& current = texts_[Index(field)];
+    if (current == text) {
+        return;
+    }
+    current.assign(text);
+    Notify(Change::Field, field);
+}
+
+void ConsoleModel::SetEnabled(ConsoleField field, bool enabled) {
+    if (enabled_[Index(field)] == enabled) {
+        return;
+    }
+    enabled_[Index(field)] = enabled;
+    Notify(Change::Enabled, field);
+}
+
+void ConsoleModel::SetStartButtonText(std::string_view text) {
+    startButtonText_.assign(text);
+    Notify(Change::StartButton, ConsoleField::ServerStatus);
+}
+
+int ConsoleModel::AddPlayerLine(std::string_view text) {
+    playerLines_.emplace_back(text);
+    Notify(Change::PlayerList, ConsoleField::PlayersInGame);
+    return static_cast<int>(playerLines_.size()) - 1;
+}
+
+void ConsoleModel::DeletePlayerLine(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= playerLines_.size()) {
+        return;
+    }
+    playerLines_.erase(playerLines_.begin() + index);
+    Notify(Change::PlayerList, ConsoleField::PlayersInGame);
+}
+
+void ConsoleModel::Notify(Change change, ConsoleField field) const {
+    if (observer_) {
+        observer_(change, field);
+    }
+}
+
+int32_t ReadFieldNumber(std::string_view text, std::size_t maxChars) {
+    text = text.substr(0, maxChars);
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int64_t value = 0;
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > kLimit) {
+            value = kLimit;
+        }
+    }
+    value = negative ? -value : value;
+    if (value > std::numeric_limits<int32_t>::max()) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    return static_cast<int32_t>(value);
+}

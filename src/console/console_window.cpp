@@ -1,0 +1,144 @@
+#include "console/console_window.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+#include "shell/code_page.h"
+
+QString ToQString(std::string_view text) {
+    const std::u16string utf16 = Cp1252ToUtf16(text);
+    return QString::fromUtf16(utf16.data(), static_cast<qsizetype>(utf16.size()));
+}
+
+std::string FromQString(const QString& text) {
+    return Utf16ToCp1252(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                             static_cast<std::size_t>(text.size())));
+}
+
+ConsoleWindow::ConsoleWindow(ConsoleCommands& commands, std::function<void()> onClose)
+    : commands_(commands), onClose_(std::move(onClose)) {
+    setWindowTitle(kTitle);
+    resize(660, 557);
+    BuildMenu();
+    auto* panel = new QWidget(this);
+    setCentralWidget(panel);
+    BuildControls(panel);
+    commands_.model().SetObserver(
+        [this](ConsoleModel::Change change, ConsoleField field) { Show(change, field); });
+}
+
+ConsoleWindow::~ConsoleWindow() { commands_.model().SetObserver(nullptr); }
+
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+    if (onClose_) {
+        auto onClose = std::move(onClose_);
+        onClose_ = nullptr;
+        onClose();
+    }
+    event->accept();
+}
+
+void ConsoleWindow::BuildMenu() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->addAction("&Exit", this, [this] { commands_.Exit(); });
+    QMenu* server = menuBar()->addMenu("Ser&ver");
+    server->addAction("&Start/Stop Server", this,
+                      [this] { commands_.Press(ConsoleButton::Start); });
+}
+
+void ConsoleWindow::BuildControls(QWidget* panel) {
+    ConsoleModel& model = commands_.model();
+    auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), this);
+    for (const ControlSpec& control : ConsoleControls()) {
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+            case ControlKind::Frame: {
+                auto* frame = new QFrame(panel);
+                frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+                widget = frame;
+                break;
+            }
+            case ControlKind::Label:
+                widget = new QLabel(control.text, panel);
+                break;
+            case ControlKind::Status:
+                widget = new QLabel(panel);
+                fields_[static_cast<std::size_t>(control.field)] = widget;
+                break;
+            case ControlKind::Edit:
+            case ControlKind::DigitsEdit: {
+                auto* edit = new QLineEdit(panel);
+                if (control.kind == ControlKind::DigitsEdit) {
+                    edit->setValidator(digits);
+                }
+                const ConsoleField field = control.field;
+                connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& text) {
+                    commands_.model().SetText(field, FromQString(text));
+                });
+                fields_[static_cast<std::size_t>(control.field)] = edit;
+                widget = edit;
+                break;
+            }
+            case ControlKind::Button: {
+                auto* button = new QPushButton(control.text, panel);
+                button->setDefault(true);
+                const ConsoleButton which = control.button;
+                connect(button, &QPushButton::clicked, this,
+                        [this, which] { commands_.Press(which); });
+                if (which == ConsoleButton::Start) {
+                    startButton_ = button;
+                }
+                widget = button;
+                break;
+            }
+            case ControlKind::PlayerList:
+                playerList_ = new QListWidget(panel);
+                widget = playerList_;
+                break;
+        }
+        widget->setGeometry(control.x, control.y, control.width, control.height);
+    }
+    for (std::size_t i = 0; i < kConsoleFieldCount; ++i) {
+        ShowField(static_cast<ConsoleField>(i));
+    }
+    startButton_->setText(ToQString(model.StartButtonText()));
+}
+
+void ConsoleWindow::Show(ConsoleModel::Change change, ConsoleField field) {
+    const ConsoleModel& model = commands_.model();
+    switch (change) {
+        case ConsoleModel::Change::Field:
+        case ConsoleModel::Change::Enabled:
+            ShowField(field);
+            break;
+        case ConsoleModel::Change::StartButton:
+            startButton_->setText(ToQString(model.StartButtonText()));
+            break;
+        case ConsoleModel::Change::PlayerList:
+            playerList_->clear();
+            for (const std::string& line : model.PlayerLines()) {
+                playerList_->addItem(ToQString(line));
+            }
+            break;
+    }
+}
+
+void ConsoleWindow::ShowField(ConsoleField field) {
+    const ConsoleModel& model = commands_.model();
+    QWidget* widget = fields_[static_cast<std::size_t>(field)];
+    const QString text = ToQString(model.Text(field));
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        if (edit->text() != text) {
+            edit->setText(text);
+        }
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setText(text);
+    }
+    widget->setEnabled(model.Enabled(field));
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The server's command line. The original had none; a Linux server needs a few options.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct ShellOptions {
+    std::string dataDir;  // empty: the working directory
+    bool headless = false;
+    bool start = false;
+};
+
+struct CommandLine {
+    enum class Action { Run, Help, Version, Error };
+    Action action = Action::Run;
+    ShellOptions options;
+    std::string error;  // for Action::Error
+};
+
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+const char* UsageText();
+
+// Exit code for a bad command line or a missing data directory.
+constexpr int kUsageExitCode = 2;

@@ -1,0 +1,180 @@
+#include "shell/server_shell.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "console/console_commands.h"
+#include "console/console_window.h"
+#include "console/terminal_console.h"
+#include "shell/debug_log.h"
+#include "shell/signal_bridge.h"
+#include "world/game_tick.h"
+#include "world/game_weather.h"
+#include "world/night_day.h"
+#include "world/time_source.h"
+
+namespace {
+
+constexpr const char* kSessionNameValue = "Session Name";
+constexpr const char* kServerPortValue = "EmberRealms Server Port";
+
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Qt aborts the process when its display cannot be reached; with the minimal platform as the
+// last fallback it starts instead, and that tells us no window can be shown.
+void ChooseWindowPlatform() {
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    if (chosen != nullptr && chosen[0] != '\0') {
+        return;
+    }
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const bool waylandFirst = wayland != nullptr && wayland[0] != '\0';
+    setenv("QT_QPA_PLATFORM", waylandFirst ? "wayland;xcb;minimal" : "xcb;wayland;minimal", 1);
+}
+
+}  // namespace
+
+ServerShell::ServerShell(const ShellOptions& options, TimeSource& time)
+    : options_(options), time_(time) {}
+
+ServerShell::~ServerShell() = default;
+
+int ServerShell::Run(int& argc, char** argv) {
+    signals_ = std::make_unique<SignalBridge>();
+    StartUp();
+    if (!CreateConsole(argc, argv)) {
+        return 0;  // as the original: no shutdown, no settings written
+    }
+    InitialiseConsole();
+    const int exitCode = app_->exec();
+    // The views go before the objects they show.
+    terminal_.reset();
+    window_.reset();
+    return exitCode;
+}
+
+void ServerShell::StartUp() {
+    runtimeRandom_.Seed(time_.Milliseconds());
+    LogOpen();
+
+    LogLine("WinMain: Initialising Night/Day");
+    nightDay_ = std::make_unique<NightDay>(time_);
+    nightDay_->InitNightDay();
+
+    runtimeRandom_.Seed(time_.Milliseconds());
+
+    LogLine("WinMain: Initialising CRandom Class");
+    random_ = std::make_unique<CRandom>(CRandom::kMultiplier, CRandom::kIncrement,
+                                        CRandom::kModulus, CRandom::kSeed);
+
+    LogLine("WinMain: Initialising Game Weather");
+    weather_ = std::make_unique<GameWeather>(runtimeRandom_);
+    weather_->InitWeather();
+
+    // The NPC set, the quest loader and the quest file take their places here as their
+    // subsystems join the server.
+    LogLine("WinMain: Initialising Main Object Set");
+    LogLine("WinMain: Initialising Quest Loader");
+    LogLine("WinMain: Loading map File");
+
+    playerLock_ = std::make_unique<std::recursive_mutex>();
+
+    LogLine("WinMain: Reading Values from Registry");
+    settingsKey_.Open(SettingsKey::DefaultPath());
+    ReadRegString(settingsKey_, kSessionNameValue, sessionName_, kSessionNameSize,
+                  kDefaultSessionName);
+    ReadRegDword(settingsKey_, kServerPortValue, &serverPort_, kDefaultServerPort);
+
+    GameTickSteps steps;
+    steps.setField = [this](TickField field, const char* text) {
+        consoleCommands_->ShowTickField(field, text);
+    };
+    gameTick_ = std::make_unique<GameTick>(time_, *nightDay_, *weather_, std::move(steps));
+    gameTick_->TakeFirstTickTime();
+
+    ConsoleActions actions;
+    actions.close = [this] { RequestClose(); };
+    consoleCommands_ = std::make_unique<ConsoleCommands>(consoleModel_, rates_, *nightDay_,
+                                                         *weather_, std::move(actions));
+}
+
+bool ServerShell::CreateConsole(int& argc, char** argv) {
+    const bool headless = options_.headless || !HasDisplay();
+    if (headless) {
+        app_ = std::make_unique<QCoreApplication>(argc, argv);
+        terminal_ = std::make_unique<TerminalConsole>(*consoleCommands_);
+        return true;
+    }
+    ChooseWindowPlatform();
+    app_ = std::make_unique<QApplication>(argc, argv);
+    if (QGuiApplication::platformName() == "minimal") {
+        std::fprintf(stderr,
+                     "emberrealms-server: cannot open the console window (no usable display); "
+                     "use --headless for a terminal console\n");
+        return false;
+    }
+    window_ = std::make_unique<ConsoleWindow>(*consoleCommands_, [this] { Shutdown(); });
+    window_->show();
+    return true;
+}
+
+void ServerShell::InitialiseConsole() {
+    consoleCommands_->Initialise(sessionName_, serverPort_);
+
+    gameTimer_ = std::make_unique<QTimer>();
+    gameTimer_->setTimerType(Qt::PreciseTimer);
+    gameTimer_->setInterval(static_cast<int>(GameTick::kIntervalMs));
+    QObject::connect(gameTimer_.get(), &QTimer::timeout, [this] { gameTick_->Run(); });
+    gameTimer_->start();
+
+    // The second timer has never had work to do; it is kept so the event traffic stays as it was.
+    idleTimer_ = std::make_unique<QTimer>();
+    idleTimer_->setInterval(5000);
+    idleTimer_->start();
+
+    signals_->Listen([this] { RequestClose(); });
+
+    if (options_.start) {
+        QTimer::singleShot(0, [this] { consoleCommands_->Press(ConsoleButton::Start); });
+    }
+}
+
+void ServerShell::RequestClose() {
+    if (window_) {
+        window_->close();  // its close handler runs the shutdown
+    } else {
+        Shutdown();
+    }
+}
+
+void ServerShell::Shutdown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    consoleCommands_->SetClosed();
+    gameTimer_->stop();
+    idleTimer_->stop();
+
+    WriteRegString(settingsKey_, kSessionNameValue, sessionName_);
+    WriteRegDword(settingsKey_, kServerPortValue, serverPort_);
+    // Hosting stops here once the session joins the server.
+    settingsKey_.Close();
+    // playerLock goes only after hosting has stopped: the session's threads take it.
+    playerLock_.reset();
+    // The quest loader and then the NPC set are destroyed here once they join the server.
+
+    QCoreApplication::exit(0);
+}

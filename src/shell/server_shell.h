@@ -1,0 +1,73 @@
+#pragma once
+// The program's life: the world's objects created in their fixed order (each step logged),
+// the settings read, the console created, the event loop run, and everything taken down
+// again in order when the console closes.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "console/console_model.h"
+#include "net/server_rates.h"
+#include "shell/command_line.h"
+#include "shell/settings_store.h"
+#include "world/random.h"
+
+class TimeSource;
+class NightDay;
+class GameWeather;
+class GameTick;
+class ConsoleCommands;
+class ConsoleWindow;
+class TerminalConsole;
+class SignalBridge;
+class QCoreApplication;
+class QTimer;
+
+class ServerShell {
+public:
+    static constexpr const char* kDefaultSessionName = "Ember Realms Game";
+    static constexpr uint32_t kDefaultServerPort = 25857;
+    static constexpr uint32_t kSessionNameSize = 260;
+
+    ServerShell(const ShellOptions& options, TimeSource& time);
+    ~ServerShell();
+    ServerShell(const ServerShell&) = delete;
+    ServerShell& operator=(const ServerShell&) = delete;
+
+    // Start-up, the event loop and shutdown; returns the exit code.
+    int Run(int& argc, char** argv);
+
+private:
+    void StartUp();
+    // Creates the window or, headless, the terminal console; false when no window can be made.
+    bool CreateConsole(int& argc, char** argv);
+    void InitialiseConsole();
+    // The console is closing (window closed, Exit, a signal, a failed server start).
+    void RequestClose();
+    void Shutdown();
+
+    ShellOptions options_;
+    TimeSource& time_;
+    std::unique_ptr<SignalBridge> signals_;
+
+    RuntimeRandom runtimeRandom_;
+    std::unique_ptr<NightDay> nightDay_;
+    std::unique_ptr<CRandom> random_;
+    std::unique_ptr<GameWeather> weather_;
+    std::unique_ptr<std::recursive_mutex> playerLock_;
+    SettingsKey settingsKey_;
+    char sessionName_[kSessionNameSize] = {};
+    uint32_t serverPort_ = 0;
+    ServerRates rates_;
+    std::unique_ptr<GameTick> gameTick_;
+
+    ConsoleModel consoleModel_;
+    std::unique_ptr<ConsoleCommands> consoleCommands_;
+    std::unique_ptr<QCoreApplication> app_;
+    std::unique_ptr<ConsoleWindow> window_;
+    std::unique_ptr<TerminalConsole> terminal_;
+    std::unique_ptr<QTimer> gameTimer_;
+    std::unique_ptr<QTimer> idleTimer_;
+    bool shutDown_ = false;
+};
