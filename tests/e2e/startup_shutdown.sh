@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# A headless server in an empty directory, stopped by SIGTERM: it logs its start-up in order,
+# exits with 0 and writes both settings back with their defaults.
+source "$(dirname "$0")/lib.sh"
+
+"$SERVER" --headless </dev/null >"$WORK/stdout" 2>"$WORK/stderr" &
+SERVER_PID=$!
+sleep 1
+kill -0 "$SERVER_PID" || fail "the server stopped at the end of its standard input"
+kill -TERM "$SERVER_PID"
+wait_server
+[ "$SERVER_RC" = 0 ] || fail "exit code $SERVER_RC after SIGTERM"
+
+expected=$(printf '%s\n' \
+    "EmberRealms error checking file initialised..." \
+    "" \
+    "WinMain: Initialising Night/Day" \
+    "WinMain: Initialising CRandom Class" \
+    "WinMain: Initialising Game Weather" \
+    "WinMain: Initialising Main Object Set" \
+    "WinMain: Initialising Quest Loader" \
+    "WinMain: Loading map File" \
+    "WinMain: Reading Values from Registry")
+actual=$(grep -v -e '^LoadQuest' -e '^CServer' ErrorChk.txt || true)
+[ "$actual" = "$expected" ] || fail "unexpected debug log"
+[ -z "$(tail -c 1 ErrorChk.txt)" ] && fail "the log must not end with a newline"
+
+grep -qx 'Session Name=Ember Realms Game' "$SETTINGS" || fail "session name not written: $(cat "$SETTINGS")"
+grep -qx 'EmberRealms Server Port=25857' "$SETTINGS" || fail "port not written: $(cat "$SETTINGS")"
+[ -s "$WORK/stdout" ] && fail "headless server printed: $(cat "$WORK/stdout")"
+
+# SIGINT takes the same path.
+rm -f "$SETTINGS"
+"$SERVER" --headless </dev/null >/dev/null 2>&1 &
+SERVER_PID=$!
+sleep 0.5
+kill -INT "$SERVER_PID"
+wait_server
+[ "$SERVER_RC" = 0 ] || fail "exit code $SERVER_RC after SIGINT"
+grep -qx 'EmberRealms Server Port=25857' "$SETTINGS" || fail "port not written after SIGINT"
+echo PASS
