@@ -201,7 +201,7 @@ TEST(WalkStep, RandomWalksArriveExactlyAndStay) {
 // (the sanitizer build checks that) and leaves a valid facing.
 TEST(WalkStep, ExtremeValuesNeverLeaveAnInvalidFacing) {
     std::mt19937 random(77);
-    const float specials[] = {0.0f,
+    const float extremes[] = {0.0f,
                               -0.0f,
                               1e-30f,
                               -1.0f,
@@ -211,12 +211,12 @@ TEST(WalkStep, ExtremeValuesNeverLeaveAnInvalidFacing) {
                               -3e38f,
                               std::numeric_limits<float>::infinity(),
                               std::numeric_limits<float>::quiet_NaN()};
-    std::uniform_int_distribution<size_t> pick(0, std::size(specials) - 1);
+    std::uniform_int_distribution<size_t> pick(0, std::size(extremes) - 1);
     std::uniform_int_distribution<int32_t> anyInt(INT32_MIN, INT32_MAX);
     for (int i = 0; i < 20000; ++i) {
-        CServerNPC npc = WalkingNpc(specials[pick(random)], specials[pick(random)], anyInt(random),
-                                    anyInt(random), specials[pick(random)]);
-        npc.WalkStep(specials[pick(random)]);
+        CServerNPC npc = WalkingNpc(extremes[pick(random)], extremes[pick(random)], anyInt(random),
+                                    anyInt(random), extremes[pick(random)]);
+        npc.WalkStep(extremes[pick(random)]);
         EXPECT_TRUE(npc.facing == -7 || (npc.facing >= kFacingNorth && npc.facing <= kFacingWest))
             << "case " << i;
         EXPECT_EQ(npc.headFacing == -8, npc.facing == -7) << "case " << i;
