@@ -11,6 +11,7 @@
 #include "console/console_window.h"
 #include "console/terminal_console.h"
 #include "shell/debug_log.h"
+#include "shell/game_timer.h"
 #include "shell/signal_bridge.h"
 #include "world/game_tick.h"
 #include "world/game_weather.h"
@@ -133,10 +134,7 @@ bool ServerShell::CreateConsole(int& argc, char** argv) {
 void ServerShell::InitialiseConsole() {
     consoleCommands_->Initialise(sessionName_, serverPort_);
 
-    gameTimer_ = std::make_unique<QTimer>();
-    gameTimer_->setTimerType(Qt::PreciseTimer);
-    gameTimer_->setInterval(static_cast<int>(GameTick::kIntervalMs));
-    QObject::connect(gameTimer_.get(), &QTimer::timeout, [this] { gameTick_->Run(); });
+    gameTimer_ = MakeGameTimer([this] { gameTick_->Run(); });
     gameTimer_->start();
 
     // The second timer has never had work to do; it is kept so the event traffic stays as it was.
