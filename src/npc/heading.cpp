@@ -6,8 +6,8 @@
 
 namespace {
 
-// Pi as the heading formula has always used it; the small error keeps a heading just
-// south of due east a hair below 2 pi.
+// Pi to six decimals, as headings have always been measured: angles below the line through
+// the target (target further south than the NPC) come out a hair smaller than with exact pi.
 constexpr float kHeadingPi = 3.141592f;
 
 constexpr float kNorthFrom = 0.785398f;
