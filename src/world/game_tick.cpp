@@ -64,7 +64,7 @@ void GameTick::RefreshConsole() {
     SetField(TickField::DaysRunning, number);
     std::snprintf(number, sizeof number, "%d", weather_.publishedDuration);
     SetField(TickField::RainDuration, number);
-    std::snprintf(number, sizeof number, "%.3f", static_cast<double>(weather_.publishedVolume));
+    std::snprintf(number, sizeof number, "%.3f", static_cast<double>(weather_.publishedVolume.load()));
     SetField(TickField::RainVolume, number);
     std::snprintf(number, sizeof number, "%d", weather_.publishedProgress);
     SetField(TickField::RainProgress, number);

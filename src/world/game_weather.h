@@ -3,6 +3,7 @@
 // holds there for a random number of clock ticks and fades back to zero. While it rains the
 // sky is darkened by the volume, and heavy rain draws lightning.
 
+#include <atomic>
 #include <cstdint>
 
 #include "world/random.h"
@@ -32,8 +33,9 @@ public:
     int32_t holdProgress = 0;
     float step = 0.0f;
     float volume = 0.0f;
-    int32_t lightning = 0;
-    float publishedVolume = 0.0f;
+    // The two values a joining player is sent, read without a lock by the network threads.
+    std::atomic<int32_t> lightning{0};
+    std::atomic<float> publishedVolume{0.0f};
     int32_t publishedDuration = 0;
     int32_t publishedProgress = 0;
 

@@ -113,11 +113,13 @@ void NightDay::UpdateNightDay(GameWeather& weather) {
     PackSkyColour();
 
     if (weather.raining != 0) {
-        weather.UpdateRain(skyColour);
+        uint32_t sky = skyColour;
+        weather.UpdateRain(sky);
+        skyColour = sky;
     }
 
     if (SkyUpdateDue() && sendSkyWeather) {
-        sendSkyWeather(skyColour, weather.publishedVolume, weather.lightning);
+        sendSkyWeather(skyColour, weather.publishedVolume, static_cast<uint32_t>(weather.lightning.load()));
     }
 }
 

@@ -2,6 +2,7 @@
 // The world clock: days, hours and minutes of game time and the sky colour blended hour by
 // hour through a table of 24 colours. One clock tick happens on every fifth game tick.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -44,7 +45,8 @@ public:
     int32_t shownMinute = 0;
     float red = 247.0f, green = 248.0f, blue = 236.0f;
     float redStep = 0.0f, greenStep = 0.0f, blueStep = 0.0f;
-    uint32_t skyColour = PackSky(247, 248, 236);
+    // Read without a lock by the network threads when a player joins.
+    std::atomic<uint32_t> skyColour{PackSky(247, 248, 236)};
     char clockText[256] = {};
     float lastSkySend = 0.0f;
 

@@ -81,7 +81,7 @@ TEST_F(GameWeatherTest, RainRisesHoldsFadesAndLeavesRainAmountAtZero) {
     EXPECT_EQ(weather.publishedDuration, 3);
     EXPECT_LE(weather.publishedVolume, 0.0f);
     EXPECT_GT(weather.publishedVolume, -0.1f);
-    EXPECT_EQ(static_cast<int32_t>(weather.publishedVolume), 0);  // what scripts read
+    EXPECT_EQ(static_cast<int32_t>(weather.publishedVolume.load()), 0);  // what scripts read
 }
 
 TEST_F(GameWeatherTest, DarkeningNeverGoesBelowMidnightAndRaisesChannelsUnderTheFloor) {
