@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "console/console_layout.h"
+#include "shell/field_number.h"
 
 class ConsoleModel {
 public:
@@ -46,8 +47,3 @@ private:
     std::vector<std::string> playerLines_;
     Observer observer_;
 };
-
-// The number at the start of a field's text, read from at most `maxChars` characters with the
-// C runtime's atoi rules: leading blanks, an optional sign, digits; anything else reads as 0.
-// Values beyond the 32-bit range are limited to it.
-int32_t ReadFieldNumber(std::string_view text, std::size_t maxChars);
