@@ -115,6 +115,8 @@ void Connection::HandleCommand(ByteSpan datagram, Millis now) {
         if (sack->send_mask && uint8_t(sack->next_seq - next_recv_) <= 64) {
             ApplySendMask(sack->next_seq, sack->send_mask);
             Advance(now);
+            // The sender waits for our next-receive to pass the frames it gave up.
+            ScheduleAck(now + config_.quick_ack);
         }
         CheckCloseComplete(now);
         return;
@@ -206,10 +208,17 @@ void Connection::Terminate(DisconnectReason reason, Millis now) {
     ack_at_ = kNever;
     send_mask_at_ = kNever;
     // After a graceful close the peer may still repeat its END_STREAM if our last
-    // acknowledgment was lost; keep answering for a few retry periods.
+    // acknowledgment was lost; keep answering until it would have given up.
     bool graceful =
         reason == DisconnectReason::kClosedLocally || reason == DisconnectReason::kClosedByPeer;
-    linger_until_ = graceful ? now + 4 * DataRetryInterval(rtt_.smoothed(), 0, config_.retry) : now;
+    linger_until_ = now;
+    if (graceful) {
+        // Long enough for the peer's whole retry schedule, with room for its round-trip
+        // estimate to be twice ours.
+        for (int attempt = 0; attempt <= config_.retry.max_retries; ++attempt) {
+            linger_until_ += DataRetryInterval(2 * rtt_.smoothed(), attempt, config_.retry);
+        }
+    }
     Event e;
     e.type = EventType::kDisconnected;
     e.reason = reason;
@@ -280,7 +289,7 @@ Millis Connection::NextTimeout() const {
     if (state_ == ConnectionState::kConnected || state_ == ConnectionState::kClosing) {
         for (uint8_t s = send_base_; s != next_send_; ++s) {
             const SentFrame& f = sent_[s];
-            if (!f.sacked && !f.dropped && !f.retransmit_pending)
+            if (!f.sacked && !f.retransmit_pending)
                 t = std::min(t, f.retry_at);
         }
         if (!queue_deadlines_.empty())
@@ -289,8 +298,6 @@ Millis Connection::NextTimeout() const {
             t = std::min(t, std::max(last_receive_, last_keepalive_) + config_.keepalive_interval);
         }
     }
-    if (state_ == ConnectionState::kClosed && linger_until_ > 0)
-        t = std::min(t, linger_until_);
     return t;
 }
 
@@ -331,7 +338,7 @@ void Connection::HandleTimeout(Millis now) {
     }
     for (uint8_t s = send_base_; s != next_send_ && state_ != ConnectionState::kClosed; ++s) {
         SentFrame& f = sent_[s];
-        if (!f.sacked && !f.dropped && !f.retransmit_pending && now >= f.retry_at) {
+        if (!f.sacked && !f.retransmit_pending && now >= f.retry_at) {
             OnFrameTimer(s, now);
         }
     }

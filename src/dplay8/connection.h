@@ -162,6 +162,7 @@ private:
         bool coalesced = false;
         std::vector<Piece> pieces;
         Millis first_sent = 0;
+        Millis last_sent = 0;
         Millis retry_at = kNever;
         int attempts = 0;  // transmissions so far
         bool sacked = false;
@@ -262,6 +263,7 @@ private:
     Millis ack_at_ = kNever;
     bool last_was_retry_ = false;
     bool reassembling_ = false;
+    bool after_gap_ = false;  // a given-up frame cut the current message short
     Bytes reassembly_;
     uint8_t reassembly_command_ = 0;
     bool peer_end_stream_ = false;  // the peer's END_STREAM has been processed in order

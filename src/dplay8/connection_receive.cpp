@@ -140,10 +140,12 @@ void Connection::Advance(Millis now) {
             break;
         if (slot.present) {
             ProcessInOrder(slot, now);
-        } else if (reassembling_) {
-            // A fragment will never come: the message it belonged to is lost.
+        } else {
+            // A frame will never come: a message it began or continued is lost, and the
+            // fragments after the gap are dropped until the next message starts.
             reassembling_ = false;
             reassembly_.clear();
+            after_gap_ = true;
         }
         slot.present = false;
         slot.dropped = false;
@@ -167,7 +169,13 @@ void Connection::ProcessInOrder(RecvSlot& slot, Millis now) {
     } else {
         bool new_msg = command & kCommandNewMsg;
         bool end_msg = command & kCommandEndMsg;
-        if (new_msg || !reassembling_) {
+        if (new_msg)
+            after_gap_ = false;
+        if (after_gap_) {
+            // The rest of a message whose earlier fragment was given up.
+            if (end_msg)
+                after_gap_ = false;
+        } else if (new_msg || !reassembling_) {
             // A new message; an unfinished one before it is abandoned.
             reassembling_ = false;
             reassembly_.clear();

@@ -28,6 +28,7 @@ void ResetFrame(auto& f) {
     f.coalesced = false;
     f.pieces.clear();
     f.first_sent = 0;
+    f.last_sent = 0;
     f.retry_at = kNever;
     f.attempts = 0;
     f.sacked = false;
@@ -191,6 +192,7 @@ bool Connection::BuildNewFrame(Millis now, Bytes& out) {
     f.active = true;
     f.reliable = (f.command & kCommandReliable) != 0;
     f.first_sent = now;
+    f.last_sent = now;
     f.attempts = 1;
     f.retry_at = now + DataRetryInterval(rtt_.smoothed(), 0, config_.retry);
     // Ask for an immediate acknowledgment when nothing more will follow soon: the queue is
@@ -215,6 +217,7 @@ bool Connection::BuildRetransmit(Millis now, Bytes& out) {
         f.retransmit_pending = false;
         ++f.attempts;
         ++stats_.retries;
+        f.last_sent = now;
         f.retry_at = now + DataRetryInterval(rtt_.smoothed(), f.attempts - 1, config_.retry);
         WriteFrame(seq, f, true, true, out);
         CheckCloseComplete(now);
@@ -291,11 +294,12 @@ uint64_t Connection::SendMaskFor(uint8_t base) const {
 void Connection::ProcessAck(uint8_t next_recv, uint64_t sack_mask, Millis now) {
     if (uint8_t(next_recv - send_base_) > Outstanding())
         return;  // not a sequence we sent
+    // The round trip is measured on the newest frame this report acknowledges for the first
+    // time, and only if it went out once: an older frame may have waited behind a gap.
     Millis sample = -1;
     while (send_base_ != next_recv) {
         SentFrame& f = sent_[send_base_];
-        if (f.attempts == 1 && !f.dropped)
-            sample = now - f.first_sent;
+        sample = (f.attempts == 1 && !f.dropped && !f.sacked) ? now - f.first_sent : -1;
         if (end_stream_sent_ && send_base_ == end_stream_seq_)
             end_stream_acked_ = true;
         if (cwnd_ < kMaxWindow && f.attempts == 1)
@@ -303,23 +307,29 @@ void Connection::ProcessAck(uint8_t next_recv, uint64_t sack_mask, Millis now) {
         CompleteFrame(f);
         ++send_base_;
     }
+    if (sack_mask != 0 && Outstanding() != 0) {
+        // Bit i stands for sequence number next_recv + 1 + i.
+        for (int i = 0; i < 64; ++i) {
+            if ((sack_mask >> i & 1) == 0)
+                continue;
+            uint8_t s = uint8_t(next_recv + 1 + i);
+            if (uint8_t(s - send_base_) >= Outstanding())
+                continue;
+            SentFrame& f = sent_[s];
+            if (!f.sacked && f.attempts == 1 && !f.dropped)
+                sample = now - f.first_sent;
+            f.sacked = true;
+        }
+        // The receiver has a gap at the front of the window: retry it soon, unless it went
+        // out again within the last round trip and this report predates it.
+        SentFrame& first = sent_[send_base_];
+        if (first.reliable && !first.sacked && !first.retransmit_pending &&
+            now - first.last_sent > rtt_.smoothed()) {
+            first.retry_at = std::min(first.retry_at, now + 10);
+        }
+    }
     if (sample >= 0)
         rtt_.Sample(sample);
-    if (sack_mask == 0 || Outstanding() == 0)
-        return;
-    // Bit i stands for sequence number next_recv + 1 + i.
-    for (int i = 0; i < 64; ++i) {
-        if ((sack_mask >> i & 1) == 0)
-            continue;
-        uint8_t s = uint8_t(next_recv + 1 + i);
-        if (uint8_t(s - send_base_) < Outstanding())
-            sent_[s].sacked = true;
-    }
-    // The receiver has a gap at the front of the window: retry it soon.
-    SentFrame& first = sent_[send_base_];
-    if (first.reliable && !first.sacked && !first.retransmit_pending) {
-        first.retry_at = std::min(first.retry_at, now + 10);
-    }
 }
 
 void Connection::CompleteFrame(SentFrame& f) {
@@ -339,6 +349,19 @@ void Connection::CompleteFrame(SentFrame& f) {
 
 void Connection::OnFrameTimer(uint8_t seq, Millis now) {
     SentFrame& f = sent_[seq];
+    if (f.attempts > config_.retry.max_retries) {
+        CancelAll(SendResult::kCancelled);
+        Terminate(DisconnectReason::kConnectionLost, now);
+        return;
+    }
+    if (f.dropped) {
+        // The send mask that gave this frame up went unanswered: say it again. Until the
+        // peer's next-receive passes the frame it holds a place in the window.
+        ++f.attempts;
+        f.retry_at = now + DataRetryInterval(rtt_.smoothed(), f.attempts - 1, config_.retry);
+        ack_now_ = true;
+        return;
+    }
     cwnd_ = std::max<size_t>(2, cwnd_ / 2);
     if (!f.reliable) {
         // Never retried: the peer learns from a send mask that it will not come.
@@ -346,13 +369,10 @@ void Connection::OnFrameTimer(uint8_t seq, Millis now) {
         for (Piece& p : f.pieces)
             p.dropped = true;
         ++stats_.frames_dropped;
+        ++f.attempts;
+        f.retry_at = now + DataRetryInterval(rtt_.smoothed(), f.attempts - 1, config_.retry);
         if (send_mask_at_ == kNever)
             send_mask_at_ = now + config_.send_mask_delay;
-        return;
-    }
-    if (f.attempts > config_.retry.max_retries) {
-        CancelAll(SendResult::kCancelled);
-        Terminate(DisconnectReason::kConnectionLost, now);
         return;
     }
     // Only the guaranteed parts of a coalesced frame are repeated.
