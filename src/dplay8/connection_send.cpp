@@ -13,9 +13,6 @@ constexpr size_t kMaxWindow = 64;
 // DFRAME header with both 64-bit masks; room is kept for them so that a retry, which
 // carries the latest masks, still fits in a datagram.
 constexpr size_t kMaxDataHeader = 20;
-constexpr uint8_t kMessageFlags =
-    kCommandReliable | kCommandSequential | kCommandUser1 | kCommandUser2;
-
 uint32_t Tick(Millis now) {
     return uint32_t(uint64_t(now));
 }
