@@ -1,0 +1,22 @@
+#pragma once
+// The XScript engine as the server sets it up: the host functions through which a script
+// reaches the world, registered before the script "script\XScript.txt" is loaded.
+
+#include <cstdint>
+#include <memory>
+
+#include "xscript/tables.h"
+
+class CXScript;
+
+// The host functions, in the order they are registered.
+constexpr const char* kHostFunctionNames[] = {"print", "GetVar", "GetVarEx", "RunPersonScript",
+                                              "NPC_MessageMap"};
+
+// Creates the engine, registers the host functions, loads the script file (a missing file
+// leaves an engine that does nothing) and installs HostFunction.
+std::unique_ptr<CXScript> SetUpScriptEngine(const char* scriptFile);
+
+// The engine's one function handler. Takes each host function's arguments off the value
+// stack; what the functions do with them is being filled in.
+int32_t HostFunction(CXScript* engine, CXSymbol symbol);
