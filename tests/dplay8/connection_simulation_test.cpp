@@ -69,7 +69,7 @@ size_t RandomSize(std::mt19937& rng) {
     }
 }
 
-TEST(TransportSimulation, GuaranteedMessagesArriveExactlyOnceAndInOrderUnderLossAndJitter) {
+TEST(Dplay8TransportSimulation, GuaranteedMessagesArriveExactlyOnceAndInOrderUnderLossAndJitter) {
     uint64_t retries = 0, duplicates = 0;
     for (uint32_t seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE(seed);
@@ -117,7 +117,7 @@ TEST(TransportSimulation, GuaranteedMessagesArriveExactlyOnceAndInOrderUnderLoss
     EXPECT_GT(duplicates, uint64_t(kSeeds));
 }
 
-TEST(TransportSimulation, NonGuaranteedMessagesAreNeverDuplicatedNorStallLaterOnes) {
+TEST(Dplay8TransportSimulation, NonGuaranteedMessagesAreNeverDuplicatedNorStallLaterOnes) {
     for (uint32_t seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE(seed);
         SimulatedLink link(
@@ -183,7 +183,7 @@ TEST(TransportSimulation, NonGuaranteedMessagesAreNeverDuplicatedNorStallLaterOn
     }
 }
 
-TEST(TransportSimulation, SilentPeerIsDeclaredLostWithinTheRetryLimits) {
+TEST(Dplay8TransportSimulation, SilentPeerIsDeclaredLostWithinTheRetryLimits) {
     for (uint32_t seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE(seed);
         SimulatedLink link(2000 + seed, LinkConditions{.delay = 5 + seed % 40});
@@ -210,7 +210,7 @@ TEST(TransportSimulation, SilentPeerIsDeclaredLostWithinTheRetryLimits) {
     }
 }
 
-TEST(TransportSimulation, IdleLinkToASilentPeerIsLostAfterKeepAliveAndRetries) {
+TEST(Dplay8TransportSimulation, IdleLinkToASilentPeerIsLostAfterKeepAliveAndRetries) {
     SimulatedLink link(7, LinkConditions{.delay = 15});
     ASSERT_TRUE(link.RunUntil([&] { return Connected(link); }, 60000));
     link.RunFor(1000);
@@ -223,7 +223,7 @@ TEST(TransportSimulation, IdleLinkToASilentPeerIsLostAfterKeepAliveAndRetries) {
     EXPECT_LE(link.now() - start, 25000 + 11 * 5000);
 }
 
-TEST(TransportSimulation, HandshakeToASilentListenerGivesUpAfterFourteenRetries) {
+TEST(Dplay8TransportSimulation, HandshakeToASilentListenerGivesUpAfterFourteenRetries) {
     SimulatedLink link(3, LinkConditions{.loss = 1.0});
     ASSERT_TRUE(
         link.RunUntil([&] { return DisconnectOf(link, Side::kClient).has_value(); }, 200000));
@@ -236,7 +236,7 @@ TEST(TransportSimulation, HandshakeToASilentListenerGivesUpAfterFourteenRetries)
     EXPECT_LE(link.now() - 1000, 200 + 400 + 800 + 1600 + 3200 + 10 * 5000);
 }
 
-TEST(TransportSimulation, HandshakeCompletesDespiteHeavyLoss) {
+TEST(Dplay8TransportSimulation, HandshakeCompletesDespiteHeavyLoss) {
     for (uint32_t seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE(seed);
         SimulatedLink link(3000 + seed, LinkConditions{.loss = 0.5, .delay = 30, .jitter = 30});
@@ -246,7 +246,7 @@ TEST(TransportSimulation, HandshakeCompletesDespiteHeavyLoss) {
     }
 }
 
-TEST(TransportSimulation, KeepAlivesFlowOnAnIdleLink) {
+TEST(Dplay8TransportSimulation, KeepAlivesFlowOnAnIdleLink) {
     SimulatedLink link(11, LinkConditions{.delay = 25});
     ASSERT_TRUE(link.RunUntil([&] { return Connected(link); }, 60000));
     Millis start = link.now();
@@ -264,7 +264,7 @@ TEST(TransportSimulation, KeepAlivesFlowOnAnIdleLink) {
     EXPECT_TRUE(Of(link, Side::kServer, EventType::kMessage).empty());
 }
 
-TEST(TransportSimulation, GracefulCloseDeliversEverythingAndCompletesOnBothSides) {
+TEST(Dplay8TransportSimulation, GracefulCloseDeliversEverythingAndCompletesOnBothSides) {
     for (uint32_t seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE(seed);
         SimulatedLink link(4000 + seed, kHostile);
@@ -294,7 +294,7 @@ TEST(TransportSimulation, GracefulCloseDeliversEverythingAndCompletesOnBothSides
     }
 }
 
-TEST(TransportSimulation, HardDisconnectEndsBothSidesAtOnce) {
+TEST(Dplay8TransportSimulation, HardDisconnectEndsBothSidesAtOnce) {
     SimulatedLink link(5, LinkConditions{.delay = 10});
     ASSERT_TRUE(link.RunUntil([&] { return Connected(link); }, 60000));
     ASSERT_TRUE(link.client().Send(Tagged(1, 5000), {.guaranteed = true}, link.now()));
@@ -314,7 +314,7 @@ TEST(TransportSimulation, HardDisconnectEndsBothSidesAtOnce) {
     EXPECT_GE(hard, 1 + 3);  // at least our first, then the peer's three
 }
 
-TEST(TransportSimulation, UnsentMessagesTimeOutWhenTheWindowStalls) {
+TEST(Dplay8TransportSimulation, UnsentMessagesTimeOutWhenTheWindowStalls) {
     SimulatedLink link(6, LinkConditions{.delay = 10});
     ASSERT_TRUE(link.RunUntil([&] { return Connected(link); }, 60000));
     link.RunFor(500);
@@ -335,7 +335,7 @@ TEST(TransportSimulation, UnsentMessagesTimeOutWhenTheWindowStalls) {
     EXPECT_EQ(stats.messages_sent + stats.messages_timed_out, 70u);
 }
 
-TEST(TransportSimulation, PeersBelowVersion15GetNoCoalescingAndBareKeepAlives) {
+TEST(Dplay8TransportSimulation, PeersBelowVersion15GetNoCoalescingAndBareKeepAlives) {
     for (uint32_t seed = 0; seed < 20; ++seed) {
         SCOPED_TRACE(seed);
         dplay8::ConnectionConfig old_peer;
@@ -358,7 +358,7 @@ TEST(TransportSimulation, PeersBelowVersion15GetNoCoalescingAndBareKeepAlives) {
     }
 }
 
-TEST(TransportSimulation, SmallMessagesToACurrentPeerAreCoalesced) {
+TEST(Dplay8TransportSimulation, SmallMessagesToACurrentPeerAreCoalesced) {
     SimulatedLink link(8, LinkConditions{.delay = 10});
     ASSERT_TRUE(link.RunUntil([&] { return Connected(link); }, 60000));
     for (uint32_t i = 0; i < 300; ++i)
@@ -370,7 +370,7 @@ TEST(TransportSimulation, SmallMessagesToACurrentPeerAreCoalesced) {
     EXPECT_LT(stats.datagrams_sent, 300u / 4);
 }
 
-TEST(TransportSimulation, StatisticsCountMessagesAndMeasureTheRoundTrip) {
+TEST(Dplay8TransportSimulation, StatisticsCountMessagesAndMeasureTheRoundTrip) {
     SimulatedLink link(9, LinkConditions{.delay = 40});
     ASSERT_TRUE(link.RunUntil([&] { return Connected(link); }, 60000));
     for (int round = 0; round < 20; ++round) {

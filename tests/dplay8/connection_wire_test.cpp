@@ -63,7 +63,7 @@ std::optional<dplay8::SackFrame> NextSack(Connection& c, Millis now) {
     return std::nullopt;
 }
 
-TEST(ConnectionWire, SackMaskBitZeroIsTheFrameAfterNextReceive) {
+TEST(Dplay8ConnectionWire, SackMaskBitZeroIsTheFrameAfterNextReceive) {
     SimulatedLink link = ConnectedPair();
     Connection& server = *link.server();
     Millis now = link.now();
@@ -79,7 +79,7 @@ TEST(ConnectionWire, SackMaskBitZeroIsTheFrameAfterNextReceive) {
     EXPECT_EQ(sack->sack_mask, 0x5u);  // sequences 2 and 4
 }
 
-TEST(ConnectionWire, SendMaskBitZeroIsTheFrameBeforeTheSequence) {
+TEST(Dplay8ConnectionWire, SendMaskBitZeroIsTheFrameBeforeTheSequence) {
     SimulatedLink link = ConnectedPair();
     Connection& server = *link.server();
     Millis now = link.now();
@@ -97,7 +97,7 @@ TEST(ConnectionWire, SendMaskBitZeroIsTheFrameBeforeTheSequence) {
     EXPECT_TRUE(Messages(server).empty());
 }
 
-TEST(ConnectionWire, NonSequentialFramesAreDeliveredBeforeTheGapCloses) {
+TEST(Dplay8ConnectionWire, NonSequentialFramesAreDeliveredBeforeTheGapCloses) {
     SimulatedLink link = ConnectedPair();
     Connection& server = *link.server();
     Millis now = link.now();
@@ -109,7 +109,7 @@ TEST(ConnectionWire, NonSequentialFramesAreDeliveredBeforeTheGapCloses) {
     EXPECT_TRUE(Messages(server).empty());
 }
 
-TEST(ConnectionWire, CoalescedPartsArriveInOrderWithTheirOwnFlags) {
+TEST(Dplay8ConnectionWire, CoalescedPartsArriveInOrderWithTheirOwnFlags) {
     SimulatedLink link = ConnectedPair();
     Connection& server = *link.server();
     Bytes a{'a', 'a', 'a'}, b{'b'};
@@ -134,7 +134,7 @@ TEST(ConnectionWire, CoalescedPartsArriveInOrderWithTheirOwnFlags) {
     EXPECT_EQ(events[1].user_flags, 0);
 }
 
-TEST(ConnectionWire, KeepAliveForAnotherSessionIsIgnored) {
+TEST(Dplay8ConnectionWire, KeepAliveForAnotherSessionIsIgnored) {
     SimulatedLink link = ConnectedPair();
     Connection& server = *link.server();
     dplay8::DataFrameHeader h;
@@ -157,7 +157,7 @@ TEST(ConnectionWire, KeepAliveForAnotherSessionIsIgnored) {
     EXPECT_TRUE(Messages(server).empty());  // a keep-alive carries no message
 }
 
-TEST(ConnectionWire, OversizedIncomingMessageEndsTheConnection) {
+TEST(Dplay8ConnectionWire, OversizedIncomingMessageEndsTheConnection) {
     dplay8::ConnectionConfig small;
     small.max_message_size = 3000;
     SimulatedLink link = ConnectedPair(small);
@@ -182,7 +182,7 @@ TEST(ConnectionWire, OversizedIncomingMessageEndsTheConnection) {
     EXPECT_EQ(dplay8::CommandOpcode(out), dplay8::kOpHardDisconnect);
 }
 
-TEST(ConnectionWire, ListenerRepairsTheHandshake) {
+TEST(Dplay8ConnectionWire, ListenerRepairsTheHandshake) {
     dplay8::ConnectionConfig config;
     Millis now = 5000;
     Connection connector = Connection::Connect(config, 77, now);
@@ -225,7 +225,7 @@ TEST(ConnectionWire, ListenerRepairsTheHandshake) {
     EXPECT_FALSE(r->poll);
 }
 
-TEST(ConnectionWire, AcceptRefusesAnythingButACompatibleConnect) {
+TEST(Dplay8ConnectionWire, AcceptRefusesAnythingButACompatibleConnect) {
     dplay8::ConnectionConfig config;
     dplay8::HandshakeFrame f;
     f.session_id = 9;
@@ -244,7 +244,7 @@ TEST(ConnectionWire, AcceptRefusesAnythingButACompatibleConnect) {
     EXPECT_FALSE(Connection::Accept(config, Bytes{0x88, 0x01}, 0));
 }
 
-TEST(ConnectionWire, SendRefusesWhatCannotGo) {
+TEST(Dplay8ConnectionWire, SendRefusesWhatCannotGo) {
     SimulatedLink link = ConnectedPair();
     EXPECT_FALSE(link.client().Send(Bytes{}, {}, link.now()));
     dplay8::ConnectionConfig config;

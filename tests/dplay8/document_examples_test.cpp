@@ -36,7 +36,7 @@ const Bytes kListenerConnected = Hex("88 02 00 00 06 00 01 00 C6 AE C9 79 E1 DF 
 const Bytes kConnectorConnected = Hex("80 02 01 00 06 00 01 00 C6 AE C9 79 9D 36 67 23");
 const Bytes kKeepAlive = Hex("3F 02 00 00 C6 AE C9 79");
 
-TEST(ReliableExamples, ConnectionSequenceDecodesToTheStatedFields) {
+TEST(Dplay8ReliableExamples, ConnectionSequenceDecodesToTheStatedFields) {
     auto connect = dplay8::DecodeHandshake(kConnect);
     ASSERT_TRUE(connect);
     EXPECT_EQ(connect->opcode, dplay8::kOpConnect);
@@ -70,7 +70,7 @@ TEST(ReliableExamples, ConnectionSequenceDecodesToTheStatedFields) {
     EXPECT_TRUE(payload.empty());
 }
 
-TEST(ReliableExamples, ConnectionsReproduceTheConnectionSequence) {
+TEST(Dplay8ReliableExamples, ConnectionsReproduceTheConnectionSequence) {
     dplay8::ConnectionConfig config;
     const dplay8::Millis connector_now = 0x2367369D;
     const dplay8::Millis listener_now = 0x0004DFE1;
@@ -93,7 +93,7 @@ TEST(ReliableExamples, ConnectionsReproduceTheConnectionSequence) {
 
 // [MC-DPL8R] 4.2. The prose calls the payload five bytes "ABCDE" and the next receive 5; the
 // bytes carry six payload bytes and acknowledge through 5, so bNRcv is 6.
-TEST(ReliableExamples, DataTransmissionAndAcknowledgment) {
+TEST(Dplay8ReliableExamples, DataTransmissionAndAcknowledgment) {
     const Bytes data = Hex("3D 00 05 03 01 41 42 43 44 45");
     ByteSpan payload;
     auto h = dplay8::DecodeDataFrame(data, true, payload);
@@ -144,7 +144,7 @@ EF 3D 54 00 65 00 73 00 74 00 20 00 55 00 73 00
 const char* kInstance = "{94BE8123-A1AB-48FB-A2E7-23859E658936}";
 const char* kApplication = "{61EF80DA-691B-4247-9ADD-1C7BED2BC13E}";
 
-TEST(CoreExamples, PlayerConnectInfoExDecodesAndEncodesIdentically) {
+TEST(Dplay8CoreExamples, PlayerConnectInfoExDecodesAndEncodesIdentically) {
     Bytes udp = UdpPayload(kConnectInfoFrame);
     ByteSpan payload;
     auto h = dplay8::DecodeDataFrame(udp, true, payload);
@@ -167,7 +167,7 @@ TEST(CoreExamples, PlayerConnectInfoExDecodesAndEncodesIdentically) {
     EXPECT_EQ(ToHex(dplay8::Encode(*m)), ToHex(Bytes(payload.begin(), payload.end())));
 }
 
-TEST(CoreExamples, ServerRefusesThePeerOfTheExampleAsTheWrongInterface) {
+TEST(Dplay8CoreExamples, ServerRefusesThePeerOfTheExampleAsTheWrongInterface) {
     Bytes udp = UdpPayload(kConnectInfoFrame);
     auto m = dplay8::DecodePlayerConnectInfo(ByteSpan(udp).subspan(4));  // after the DFRAME
     ASSERT_TRUE(m);
@@ -215,7 +215,7 @@ FB 48 A2 E7 23 85 9E 65 89 36 DA 80 EF 61 1B 69
 20 00 53 00 65 00 73 00 73 00 69 00 6F 00 6E 00
 00 00)");
 
-TEST(CoreExamples, SendConnectInfoDecodesAndEncodesIdentically) {
+TEST(Dplay8CoreExamples, SendConnectInfoDecodesAndEncodesIdentically) {
     Bytes udp = UdpPayload(kSendConnectInfoFrame);
     ByteSpan payload;
     auto h = dplay8::DecodeDataFrame(udp, true, payload);
@@ -256,7 +256,7 @@ TEST(CoreExamples, SendConnectInfoDecodesAndEncodesIdentically) {
     EXPECT_EQ(ToHex(dplay8::Encode(*m)), ToHex(Bytes(payload.begin(), payload.end())));
 }
 
-TEST(CoreExamples, PlayerIdsAreIndexAndVersionXoredWithTheInstance) {
+TEST(Dplay8CoreExamples, PlayerIdsAreIndexAndVersionXoredWithTheInstance) {
     dplay8::Guid instance = *dplay8::ParseGuid(kInstance);
     EXPECT_EQ(dplay8::MakeDpnid(3, 3, instance), 0x948E8120u);  // the joining peer
     EXPECT_EQ(dplay8::MakeDpnid(2, 2, instance), 0x949E8121u);  // the host
@@ -272,7 +272,7 @@ TEST(CoreExamples, PlayerIdsAreIndexAndVersionXoredWithTheInstance) {
 }
 
 // [MC-DPL8CS] 4: application data between peers, 400 bytes that start with "HI THERE".
-TEST(CoreExamples, ApplicationDataTravelsWithoutSessionHeader) {
+TEST(Dplay8CoreExamples, ApplicationDataTravelsWithoutSessionHeader) {
     const Bytes start =
         Hex("3D 00 05 03 01 00 48 00 49 00 20 00 54 00 48 00 45 00 52 00 45 00 00 00");
     ByteSpan payload;
@@ -285,7 +285,7 @@ TEST(CoreExamples, ApplicationDataTravelsWithoutSessionHeader) {
 }
 
 // [MC-DPLNAT] 4.2: an instructed CONNECT and its retry, which repeats the timestamp.
-TEST(NatExamples, ConnectAndItsRetry) {
+TEST(Dplay8NatExamples, ConnectAndItsRetry) {
     const Bytes first = Hex("88 01 00 00 06 00 01 00 E4 1C B0 50 E4 CA 32 00");
     const Bytes retry = Hex("88 01 01 00 06 00 01 00 E4 1C B0 50 E4 CA 32 00");
     auto f = dplay8::DecodeHandshake(first);

@@ -185,7 +185,7 @@ std::vector<std::vector<std::string>> RunTshark(const std::string& pcap) {
     return rows;
 }
 
-TEST(PacketAnalyzer, TsharkReadsEnumerationHandshakeAndAcknowledgmentsAsSent) {
+TEST(Dplay8PacketAnalyzer, TsharkReadsEnumerationHandshakeAndAcknowledgmentsAsSent) {
     if (std::system("command -v tshark >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "tshark is not installed";
     }
