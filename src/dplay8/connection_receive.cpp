@@ -33,18 +33,22 @@ uint64_t Connection::SackMask() const {
 }
 
 void Connection::HandleData(ByteSpan datagram, Millis now) {
-    // The connector sends data only once it is connected, so data proves that our
-    // CONNECTED arrived even if its confirmation did not.
-    if (state_ == ConnectionState::kAwaitingConfirm)
-        Establish(now);
-    if (state_ != ConnectionState::kConnected && state_ != ConnectionState::kClosing &&
-        state_ != ConnectionState::kClosed) {
-        return;
-    }
     ByteSpan payload;
     auto h = DecodeDataFrame(datagram, KeepAliveHasSession(), payload);
     if (!h || (h->session_id && *h->session_id != session_id_))
         return;
+    // The connector sends data only once it is connected, so its first frames (which can
+    // acknowledge nothing of ours yet) prove that our CONNECTED arrived even if its
+    // confirmation did not.
+    if (state_ == ConnectionState::kAwaitingConfirm) {
+        if (h->next_recv != 0 || h->seq >= kReceiveWindow)
+            return;
+        Establish(now);
+    }
+    if (state_ != ConnectionState::kConnected && state_ != ConnectionState::kClosing &&
+        state_ != ConnectionState::kClosed) {
+        return;
+    }
     if (state_ == ConnectionState::kClosed) {
         // Lingering after a graceful close: acknowledge repeats so that the peer can finish.
         if (now < linger_until_)

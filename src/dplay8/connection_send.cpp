@@ -248,10 +248,12 @@ void Connection::WriteFrame(uint8_t seq, SentFrame& f, bool poll, bool retry, By
     } else if (!f.pieces.empty()) {
         out.insert(out.end(), f.pieces[0].data.begin(), f.pieces[0].data.end());
     }
-    // The frame carries our acknowledgment state, so no separate SACK is owed.
+    // The frame carries our acknowledgment state, so no separate SACK is owed. Only a new
+    // frame, the newest sequence number, can name every frame given up before it.
     ack_now_ = false;
     ack_at_ = kNever;
-    send_mask_at_ = kNever;
+    if (!retry)
+        send_mask_at_ = kNever;
     if (peer_end_stream_)
         peer_end_stream_acked_ = true;
 }

@@ -225,6 +225,29 @@ TEST(Dplay8ConnectionWire, ListenerRepairsTheHandshake) {
     EXPECT_FALSE(r->poll);
 }
 
+TEST(Dplay8ConnectionWire, OnlyAPlausibleFirstFrameCompletesTheListener) {
+    dplay8::ConnectionConfig config;
+    Connection connector = Connection::Connect(config, 0xABCD, 0);
+    Bytes connect;
+    ASSERT_TRUE(connector.PollTransmit(0, connect));
+    auto listener = Connection::Accept(config, connect, 0);
+    ASSERT_TRUE(listener);
+    listener->HandleDatagram(DataFrame(kReliableSequential | kWhole, 0x80, {1}), 1);
+    listener->HandleDatagram(Bytes{0x01, 0x00, 0x00, 0x05}, 1);  // acknowledges our frame 4
+    dplay8::DataFrameHeader h;
+    h.command = kReliableSequential | kWhole;
+    h.session_id = 0xABCE;  // a keep-alive for another session
+    Bytes wrong;
+    dplay8::EncodeDataHeader(h, wrong);
+    listener->HandleDatagram(wrong, 1);
+    EXPECT_EQ(listener->state(), dplay8::ConnectionState::kAwaitingConfirm);
+    h.session_id = 0xABCD;
+    Bytes right;
+    dplay8::EncodeDataHeader(h, right);
+    listener->HandleDatagram(right, 2);
+    EXPECT_TRUE(listener->is_connected());
+}
+
 TEST(Dplay8ConnectionWire, AcceptRefusesAnythingButACompatibleConnect) {
     dplay8::ConnectionConfig config;
     dplay8::HandshakeFrame f;
