@@ -386,6 +386,11 @@ TEST(Dplay8TransportSimulation, StatisticsCountMessagesAndMeasureTheRoundTrip) {
     EXPECT_NEAR(double(client.round_trip_ms), 80.0, 10.0);
     EXPECT_GT(client.bytes_sent, 20u * 500);
     EXPECT_EQ(client.retries, 0u);
+    // About 5 datagrams of some 520 bytes a second went out in the last full second.
+    auto busy = link.client().Stats(link.now() - 900);
+    EXPECT_GT(busy.throughput_bps, 1000u);
+    EXPECT_LT(busy.throughput_bps, 20000u);
+    EXPECT_EQ(link.client().Stats(link.now() + 5000).throughput_bps, 0u);  // gone quiet
 }
 
 }  // namespace
