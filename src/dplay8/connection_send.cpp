@@ -13,6 +13,7 @@ constexpr size_t kMaxWindow = 64;
 // DFRAME header with both 64-bit masks; room is kept for them so that a retry, which
 // carries the latest masks, still fits in a datagram.
 constexpr size_t kMaxDataHeader = 20;
+
 uint32_t Tick(Millis now) {
     return uint32_t(uint64_t(now));
 }
