@@ -78,11 +78,14 @@ TEST(Dplay8TransportSimulation, GuaranteedMessagesArriveExactlyOnceAndInOrderUnd
         std::mt19937 rng(seed);
         const uint32_t kCount = 150;
         std::map<Side, std::vector<uint32_t>> sent;
+        std::map<uint32_t, size_t> sizes;
         for (uint32_t i = 0; i < kCount; ++i) {
             Side from = rng() % 3 ? Side::kClient : Side::kServer;
             dplay8::SendOptions options{.guaranteed = true};
-            ASSERT_TRUE(link.side(from).Send(Tagged(i, RandomSize(rng)), options, link.now()));
+            size_t size = RandomSize(rng);
+            ASSERT_TRUE(link.side(from).Send(Tagged(i, size), options, link.now()));
             sent[from].push_back(i);
+            sizes[i] = size;
             if (rng() % 4 == 0)
                 link.RunFor(rng() % 200);
         }
@@ -100,6 +103,7 @@ TEST(Dplay8TransportSimulation, GuaranteedMessagesArriveExactlyOnceAndInOrderUnd
             for (const Event* e : Of(link, to, EventType::kMessage)) {
                 EXPECT_TRUE(e->guaranteed);
                 got.push_back(TagOf(e->data));
+                EXPECT_EQ(e->data, Tagged(got.back(), sizes[got.back()]));  // byte for byte
             }
             EXPECT_EQ(got, sent[from]);
             size_t delivered = 0;
@@ -115,6 +119,31 @@ TEST(Dplay8TransportSimulation, GuaranteedMessagesArriveExactlyOnceAndInOrderUnd
     // The link really did lose and repeat datagrams.
     EXPECT_GT(retries, uint64_t(kSeeds));
     EXPECT_GT(duplicates, uint64_t(kSeeds));
+}
+
+TEST(Dplay8TransportSimulation, SequenceNumbersWrapManyTimesWithoutLossOrReordering) {
+    for (uint32_t seed = 0; seed < kSeeds / 10; ++seed) {
+        SCOPED_TRACE(seed);
+        SimulatedLink link(6000 + seed, kHostile);
+        ASSERT_TRUE(link.RunUntil([&] { return Connected(link); }, 60000));
+        // Messages just over a frame each: two frames apiece, never coalesced, so 1500
+        // messages take the 8-bit sequence space round more than ten times.
+        const uint32_t kCount = 1500;
+        for (uint32_t i = 0; i < kCount; ++i) {
+            ASSERT_TRUE(link.client().Send(Tagged(i, 1500), {.guaranteed = true}, link.now()));
+            if (i % 50 == 0)
+                link.RunFor(100);
+        }
+        ASSERT_TRUE(link.RunUntil(
+            [&] { return Of(link, Side::kServer, EventType::kMessage).size() == kCount; },
+            link.now() + 3600000));
+        uint32_t expected = 0;
+        for (const Event* e : Of(link, Side::kServer, EventType::kMessage)) {
+            ASSERT_EQ(TagOf(e->data), expected++);
+            ASSERT_EQ(e->data.size(), 1500u);
+        }
+        EXPECT_GT(link.client().Stats(link.now()).datagrams_sent, 10u * 256);
+    }
 }
 
 TEST(Dplay8TransportSimulation, NonGuaranteedMessagesAreNeverDuplicatedNorStallLaterOnes) {
