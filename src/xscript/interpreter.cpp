@@ -95,13 +95,14 @@ int32_t CXScript::Run() {
     values_.clear();
     operators_.clear();
     stepLimitReached_ = false;
-    uint64_t steps = 0;
+    stepsTaken_ = 0;
 
     while (cursor_ >= 0 && static_cast<size_t>(cursor_) < tokens_.size()) {
-        if (stepLimit_ != 0 && steps++ >= stepLimit_) {
+        if (stepLimit_ != 0 && stepsTaken_ >= stepLimit_) {
             stepLimitReached_ = true;
             return 0;
         }
+        ++stepsTaken_;
         // Tokens are addressed by index: a host function may load more of them, which can
         // move the list while this token is still being handled.
         const size_t index = static_cast<size_t>(cursor_++);

@@ -140,6 +140,25 @@ double TextToDouble(std::string_view text) {
             i = j;
         }
     }
+    // Up to 15 digits the mantissa is an exact double, and so is a power of ten up to 1e22:
+    // one division then rounds correctly, like a full conversion would.
+    if (digits <= 15 && exponent == 0) {
+        static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        int64_t mantissa = 0;
+        int fractionDigits = 0;
+        bool inFraction = false;
+        for (size_t j = start; j < mantissaEnd; ++j) {
+            if (text[j] == '.') {
+                inFraction = true;
+                continue;
+            }
+            mantissa = mantissa * 10 + (text[j] - '0');
+            fractionDigits += inFraction ? 1 : 0;
+        }
+        const double quick = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+        return negative ? -quick : quick;
+    }
     double value = 0.0;
     const auto result =
         std::from_chars(text.data() + start, text.data() + i, value, std::chars_format::general);
@@ -184,7 +203,14 @@ std::string FormatDouble(double value) {
 }
 
 std::string RewriteNumericText(std::string_view text) {
-    if (text.size() <= 15 && text.find('.') == std::string_view::npos) {
+    // A text already printed with "%f" that has at most 15 digits converts to a double and
+    // prints back unchanged, so values read from variables need no conversion.
+    const size_t point = text.find('.');
+    if (point != std::string_view::npos && point >= 1 && point <= 9 && text.size() == point + 7 &&
+        (text[0] != '0' || point == 1)) {
+        return std::string(text);
+    }
+    if (text.size() <= 15 && point == std::string_view::npos) {
         // Up to 15 digits a double holds the integer exactly, so the digits can be reused.
         size_t i = 0;
         while (i + 1 < text.size() && text[i] == '0') {

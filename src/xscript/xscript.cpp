@@ -35,9 +35,13 @@ int32_t CXScript::PopValues(int32_t n, std::vector<CXValue>& list, bool resolve)
     if (n < 0) {
         n = 0;
     }
-    list.assign(static_cast<size_t>(n), CXValue());
+    // The list's entries are reused; the ones not reached on failure are emptied.
+    list.resize(static_cast<size_t>(n));
     for (int32_t i = n - 1; i >= 0; --i) {
         if (values_.empty()) {
+            for (int32_t j = 0; j <= i; ++j) {
+                list[static_cast<size_t>(j)] = CXValue();
+            }
             return -1;
         }
         CXValue& entry = list[static_cast<size_t>(i)];

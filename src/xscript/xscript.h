@@ -69,6 +69,8 @@ public:
     void SetStepLimit(uint64_t maxTokens) { stepLimit_ = maxTokens; }
     // Whether the last Run stopped at the limit.
     bool StepLimitReached() const { return stepLimitReached_; }
+    // How many tokens the last Run took, block skips not included.
+    uint64_t StepsTaken() const { return stepsTaken_; }
 
     // --- inspection -------------------------------------------------------------------
     const std::vector<CXToken>& Tokens() const { return tokens_; }
@@ -121,6 +123,7 @@ private:
 
     uint64_t stepLimit_ = 0;
     bool stepLimitReached_ = false;
+    uint64_t stepsTaken_ = 0;
     // Scratch argument lists for the operators, kept to avoid an allocation per operator.
     std::vector<CXValue> operands_;
 };
