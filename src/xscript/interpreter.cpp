@@ -260,12 +260,14 @@ int32_t CXScript::ApplyKeyword(int32_t code) {
                 return -1;
             }
             const bool truth = operands_[0].Truth();
-            EnterLoop();
+            const bool entered = EnterLoop();
             if (truth) {
                 return 0;
             }
             SkipBlock();
-            LeaveLoop();
+            if (entered) {
+                LeaveLoop();
+            }
             return 0;
         }
         case kBreak:
@@ -352,7 +354,7 @@ void CXScript::SkipBlock() {
     }
 }
 
-void CXScript::EnterLoop() {
+bool CXScript::EnterLoop() {
     int32_t index = cursor_ - 1;
     if (index >= static_cast<int32_t>(tokens_.size())) {
         index = static_cast<int32_t>(tokens_.size()) - 1;
@@ -361,12 +363,13 @@ void CXScript::EnterLoop() {
         --index;
     }
     if (index < 0) {
-        return;  // no "while" before the cursor: no loop is entered
+        return false;  // no "while" before the cursor: no loop is entered
     }
     if (loops_.empty() || loops_.back() != index) {
         MakeRoom(loops_);
         loops_.push_back(index);
     }
+    return true;
 }
 
 void CXScript::LeaveLoop() {

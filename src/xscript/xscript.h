@@ -97,7 +97,9 @@ private:
     int32_t ReduceSemicolon();
     int32_t ReduceCloseBrace();
     void SkipBlock();
-    void EnterLoop();
+    // Pushes the loop of the nearest "while" token before the cursor unless it is already on
+    // top; false when there is no such token.
+    bool EnterLoop();
     void LeaveLoop();
     void PushOperator(const CXToken& token);
 
