@@ -2,20 +2,21 @@
 // and NPC queries in expressions. An NPC line names its NPC by the number after its first
 // "[" and its command by the word after its first ">".
 //
-// The command set is being filled in: WALKTO, SET_POSITION, SET_SPEED, SET_FACING and
-// SET_HEAD_FACING act today; every other command word is recognised by no test yet and so
-// does nothing, like any unknown word.
+// The command set is being filled in: SET_MESSAGE, RESET_SCRIPT, WALKTO, SET_POSITION,
+// SET_SPEED, SET_FACING and SET_HEAD_FACING act today; every other command word is recognised
+// by no test yet and so does nothing, like any unknown word.
 
 #include <cstring>
 
 #include "npc/main_object_set.h"
 #include "npc/npc_codes.h"
+#include "quest/find_text.h"
 #include "quest/server_script.h"
 
 namespace {
 
-bool Contains(const char* text, const char* word) {
-    return std::strstr(text, word) != nullptr;
+bool Contains(const char* text, std::string_view word) {
+    return ContainsText(text, word);
 }
 
 // The command word: the characters after the first ">" up to the first blank, "(" or the
@@ -56,7 +57,7 @@ int32_t QueryProperty(const CServerNPC& npc, const char* word) {
         return npc.currentMessage;
     }
     if (Contains(word, "ENDED")) {
-        const int32_t script = BracketIndex(std::strstr(word, "ENDED"));
+        const int32_t script = BracketIndex(FindText(word, "ENDED"));
         return script >= 0 && script < kNpcScriptCount ? npc.scriptEnded[script] : 0;
     }
     if (Contains(word, "INSTRUCTION")) {
@@ -146,6 +147,17 @@ int32_t CServerScript::ExecuteNpcLine(const char* line, bool execute, int32_t ad
     };
     NextArgument();
 
+    if (std::strcmp(word, "SET_MESSAGE") == 0) {
+        npc.currentMessage = static_cast<int8_t>(argument() - 1);
+        return 0;
+    }
+    if (std::strcmp(word, "RESET_SCRIPT") == 0) {
+        const int32_t script = argument() - 1;
+        if (script >= 0 && script < kNpcScriptCount) {
+            npc.scriptEnded[script] = 0;
+        }
+        return 0;
+    }
     if (std::strcmp(word, "SET_FACING") == 0) {
         const int32_t direction = Direction(text());
         if (direction >= 0) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "npc/main_object_set.h"
+#include "quest/find_text.h"
 #include "quest/leading_number.h"
 #include "quest/server_script.h"
 #include "world/game_weather.h"
@@ -52,12 +53,13 @@ int32_t TruncateVolume(float value) {
 
 int32_t CServerScript::Evaluate(const char* text) {
     // The text may be one of this object's own buffers, which term values can overwrite.
-    char source[kScriptTokenSize] = {};
+    char source[kScriptTokenSize];
     const int32_t length =
         text == nullptr ? 0 : static_cast<int32_t>(strnlen(text, kScriptTokenSize - 1));
     if (length > 0) {
         std::memcpy(source, text, length);
     }
+    source[length] = '\0';
     // Characters past the end read as zero, like the rest of a cleared buffer.
     const auto at = [&](int32_t i) { return i >= 0 && i < length ? source[i] : '\0'; };
 
@@ -78,13 +80,17 @@ int32_t CServerScript::Evaluate(const char* text) {
             folded = true;
             ++i;
         }
-        for (const char op : {'+', '-', '*', '/', '%'}) {
-            const bool matches = at(i) == op && (op != '-' || at(i + 1) == ' ');
-            if (matches) {
-                pending = op;
-                std::memset(termBuffer, 0, sizeof termBuffer);
-                termLength = 0;
-                i += 2;
+        // The five tests in their order, each at the position the previous one left.
+        const char c = at(i);
+        if (c == '+' || c == '-' || c == '*' || c == '/' || c == '%') {
+            for (const char op : {'+', '-', '*', '/', '%'}) {
+                const bool matches = at(i) == op && (op != '-' || at(i + 1) == ' ');
+                if (matches) {
+                    pending = op;
+                    std::memset(termBuffer, 0, sizeof termBuffer);
+                    termLength = 0;
+                    i += 2;
+                }
             }
         }
         // A term keeps its first kScriptTermSize - 1 characters; the rest are dropped.
@@ -111,7 +117,7 @@ int32_t CServerScript::TermValue(const char* term) {
     if (term != nullptr) {
         std::memcpy(copy, term, strnlen(term, kScriptTermSize - 1));
     }
-    const auto contains = [&](const char* word) { return std::strstr(copy, word) != nullptr; };
+    const auto contains = [&](std::string_view word) { return ContainsText(copy, word); };
 
     if (contains("TRUE")) {
         return 1;

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "quest/find_text.h"
 #include "quest/leading_number.h"
 #include "quest/server_script.h"
 
@@ -34,9 +35,14 @@ int32_t BracketIndex(const char* text) {
     return LeadingNumber(digits) - 1;
 }
 
+void CServerScript::ClearToken() {
+    std::memset(tokenBuffer, 0, tokenUsed_);
+    tokenUsed_ = 0;
+}
+
 bool CServerScript::FindKeyword(const char* keyword) {
     const char* text = CurrentLineText();
-    const char* found = std::strstr(text, keyword);
+    const char* found = FindText(text, keyword);
     if (found == nullptr) {
         return false;
     }
@@ -45,7 +51,8 @@ bool CServerScript::FindKeyword(const char* keyword) {
 }
 
 void CServerScript::NextWord() {
-    std::memset(tokenBuffer, 0, sizeof tokenBuffer);
+    ClearToken();
+    tokenUsed_ = kScriptReadLimit;
     const char* text = CurrentLineText();
     const int32_t length = StoredLength(text);
     int32_t i = currentPosition < 0 ? 0 : (currentPosition > length ? length : currentPosition);
@@ -79,7 +86,8 @@ void CServerScript::NextWord() {
 }
 
 void CServerScript::NextArgument() {
-    std::memset(tokenBuffer, 0, sizeof tokenBuffer);
+    ClearToken();
+    tokenUsed_ = kScriptReadLimit;
     const char* text = CurrentLineText();
     const int32_t length = StoredLength(text);
     int32_t i = currentPosition < 0 ? 0 : (currentPosition > length ? length : currentPosition);
@@ -123,4 +131,5 @@ void CServerScript::QuotedText(const char* text) {
         }
     }
     std::memcpy(tokenBuffer, result, sizeof tokenBuffer);
+    tokenUsed_ = kScriptTokenSize;
 }

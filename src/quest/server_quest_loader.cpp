@@ -86,6 +86,7 @@ bool CServerQuestLoader::LoadQuestMap(const char* fileName) {
     ReadField(file, field);
     headerNumber = LeadingNumber(field);
     const int32_t declared = ReadNumberField(file);
+    declaredScreens = declared;
     if (declared > kQuestScreenSlots) {
         LogLine("LoadQuest: More than 1000 screens, the rest are ignored!");
     }
@@ -161,6 +162,9 @@ void CServerQuestLoader::PlaceNPC(int32_t worldX, int32_t worldY, const char* na
             if (!reportedFull_) {
                 LogLine("CServerQuestLoader: NPC set is full, further NPCs are not placed!");
                 reportedFull_ = true;
+            }
+            if (onRefused) {
+                onRefused(worldX, worldY, line);
             }
             continue;
         }

@@ -63,6 +63,10 @@ public:
     std::function<void(int32_t slot, int32_t worldX, int32_t worldY, const char* name)> onPlaced;
     // Called for a placement whose name no list line holds.
     std::function<void(int32_t worldX, int32_t worldY, const char* name)> onUnmatched;
+    // Called for a list line that would have created an NPC in a full NPC set.
+    std::function<void(int32_t worldX, int32_t worldY, const char* name)> onRefused;
+    // The screen count the quest file declared (screenCount keeps at most kQuestScreenSlots).
+    int32_t declaredScreens = 0;
 
 private:
     CMainObjectSet& npcs_;

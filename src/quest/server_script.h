@@ -76,10 +76,13 @@ public:
 private:
     // Takes one line execution from the pass budget; false once it is used up.
     bool Spend();
+    // Empties the token buffer; only the bytes a reader may have written need clearing.
+    void ClearToken();
     int32_t* GlobalSlot(int32_t index) const;
 
     ScriptWorld world_;
     int64_t budgetLeft_ = kScriptPassBudget;
+    int32_t tokenUsed_ = 0;  // bytes of tokenBuffer that may be non-zero
 };
 
 // The two characters right after the first "[" of text read as a decimal number, minus 1:

@@ -3,12 +3,13 @@
 
 #include <cstring>
 
+#include "quest/find_text.h"
 #include "quest/server_script.h"
 
 namespace {
 
-bool Contains(const char* line, const char* keyword) {
-    return std::strstr(line, keyword) != nullptr;
+bool Contains(const char* line, std::string_view keyword) {
+    return ContainsText(line, keyword);
 }
 
 }  // namespace
@@ -66,9 +67,10 @@ void CServerScript::ExecuteLine() {
 
 void CServerScript::EvaluateCondition() {
     for (;;) {
-        char left[kScriptTokenSize];
-        char op[kScriptTokenSize];
-        char right[kScriptTokenSize];
+        // A word is at most kScriptReadLimit characters.
+        char left[kScriptReadLimit + 1];
+        char op[kScriptReadLimit + 1];
+        char right[kScriptReadLimit + 1];
         NextWord();
         std::memcpy(left, tokenBuffer, sizeof left);
         NextWord();
