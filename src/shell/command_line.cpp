@@ -1,21 +1,65 @@
 #include "shell/command_line.h"
 
+#include <charconv>
 #include <string_view>
+#include <utility>
 
 const char* UsageText() {
     return "usage: emberrealms-server [--data DIR] [--headless] [--start]\n"
+           "       emberrealms-server [--data DIR] --simulate N [--seed S] [--dump-every K]\n"
            "\n"
            "  --data DIR   run in DIR: the world's data files are read from it, and the debug\n"
            "               log ErrorChk.txt and scriptput.txt are written to it\n"
            "  --headless   no window: the console reads commands from standard input\n"
            "               (chosen automatically when there is no display)\n"
            "  --start      start hosting as soon as the server is up\n"
+           "  --simulate N run N game ticks on a simulated clock, as fast as possible, and\n"
+           "               print the world's state after tick N (see docs/simulate.md)\n"
+           "  --seed S     seed of the weather's random source in a simulation (default 1)\n"
+           "  --dump-every K  also print the state after every K-th tick (default N)\n"
            "  --help       show this text\n"
            "  --version    show the version\n";
 }
 
+namespace {
+
+// A whole decimal number in [minimum, maximum], nothing else.
+bool ParseNumber(std::string_view text, int64_t minimum, int64_t maximum, int64_t& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && ptr == end && value >= minimum && value <= maximum;
+}
+
+// The value of an option given as "--name VALUE" or "--name=VALUE"; false when it is missing.
+bool OptionValue(std::string_view arg, std::string_view name, int argc, const char* const* argv,
+                 int& i, std::string_view& value) {
+    if (arg == name) {
+        if (i + 1 >= argc) {
+            return false;
+        }
+        value = argv[++i];
+        return true;
+    }
+    value = arg.substr(name.size() + 1);
+    return true;
+}
+
+bool IsOption(std::string_view arg, std::string_view name) {
+    return arg == name ||
+           (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=');
+}
+
+}  // namespace
+
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
     CommandLine result;
+    const auto fail = [&result](std::string message) {
+        result.action = CommandLine::Action::Error;
+        result.error = std::move(message);
+        return result;
+    };
+    bool seedGiven = false;
+    bool dumpGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -46,11 +90,47 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 result.error = "--data needs a directory";
                 return result;
             }
+        } else if (IsOption(arg, "--simulate")) {
+            std::string_view value;
+            int64_t ticks = 0;
+            if (!OptionValue(arg, "--simulate", argc, argv, i, value) ||
+                !ParseNumber(value, 0, INT32_MAX, ticks)) {
+                return fail("--simulate needs a number of ticks (0 or more)");
+            }
+            result.options.simulate = true;
+            result.options.simulateTicks = ticks;
+        } else if (IsOption(arg, "--seed")) {
+            std::string_view value;
+            int64_t seed = 0;
+            if (!OptionValue(arg, "--seed", argc, argv, i, value) ||
+                !ParseNumber(value, 0, UINT32_MAX, seed)) {
+                return fail("--seed needs a number from 0 to 4294967295");
+            }
+            result.options.simulateSeed = static_cast<uint32_t>(seed);
+            seedGiven = true;
+        } else if (IsOption(arg, "--dump-every")) {
+            std::string_view value;
+            int64_t every = 0;
+            if (!OptionValue(arg, "--dump-every", argc, argv, i, value) ||
+                !ParseNumber(value, 1, INT32_MAX, every)) {
+                return fail("--dump-every needs a number of ticks (1 or more)");
+            }
+            result.options.simulateDumpEvery = every;
+            dumpGiven = true;
         } else {
             result.action = CommandLine::Action::Error;
             result.error = "unknown option '" + std::string(arg) + "'";
             return result;
         }
+    }
+    if (!result.options.simulate && (seedGiven || dumpGiven)) {
+        return fail("--seed and --dump-every belong to --simulate");
+    }
+    if (result.options.simulate && result.options.start) {
+        return fail("--simulate does not host: it cannot be combined with --start");
+    }
+    if (result.options.simulate && !dumpGiven) {
+        result.options.simulateDumpEvery = result.options.simulateTicks;
     }
     return result;
 }

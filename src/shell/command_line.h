@@ -9,6 +9,11 @@ struct ShellOptions {
     std::string dataDir;  // empty: the working directory
     bool headless = false;
     bool start = false;
+    // --simulate N: run N game ticks on a simulated clock and print the world's state.
+    bool simulate = false;
+    int64_t simulateTicks = 0;
+    uint32_t simulateSeed = 1;      // --seed S
+    int64_t simulateDumpEvery = 0;  // --dump-every K; 0 until parsed, then N when not given
 };
 
 struct CommandLine {

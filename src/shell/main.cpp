@@ -4,6 +4,7 @@
 
 #include "shell/command_line.h"
 #include "shell/server_shell.h"
+#include "shell/simulation.h"
 #include "world/time_source.h"
 
 #ifndef ER_VERSION
@@ -36,6 +37,12 @@ int main(int argc, char** argv) {
                          options.dataDir.c_str(), error.message().c_str());
             return kUsageExitCode;
         }
+    }
+
+    if (options.simulate) {
+        ManualTimeSource clock(kSimulationStartMs);
+        ServerShell shell(options, clock);
+        return shell.Simulate(clock, stdout);
     }
 
     MonotonicTimeSource time;

@@ -10,13 +10,17 @@
 #include "console/console_commands.h"
 #include "console/console_window.h"
 #include "console/terminal_console.h"
+#include "npc/main_object_set.h"
+#include "quest/server_quest_loader.h"
 #include "shell/debug_log.h"
 #include "shell/game_timer.h"
 #include "shell/signal_bridge.h"
+#include "shell/simulation.h"
 #include "world/game_tick.h"
 #include "world/game_weather.h"
 #include "world/night_day.h"
 #include "world/time_source.h"
+#include "xscript/xscript.h"
 
 namespace {
 
@@ -66,15 +70,35 @@ int ServerShell::Run(int& argc, char** argv) {
     return exitCode;
 }
 
+int ServerShell::Simulate(ManualTimeSource& clock, std::FILE* out) {
+    StartUp();
+    consoleCommands_->Initialise(sessionName_, serverPort_);
+    const int64_t ticks = options_.simulateTicks;
+    for (int64_t tick = 1; tick <= ticks; ++tick) {
+        clock.Advance(kSimulationStepMs);
+        gameTick_->Run();
+        if (SimulationDumpDue(tick, ticks, options_.simulateDumpEvery)) {
+            PrintStateBlock(out, tick, *nightDay_, *weather_, questLoader_.get(), *objectSet_);
+        }
+    }
+    std::fflush(out);
+    Shutdown();
+    return 0;
+}
+
 void ServerShell::StartUp() {
-    runtimeRandom_.Seed(time_.Milliseconds());
+    // A simulation seeds the weather's generator with its own seed, so every run is the same.
+    const auto seed = [this] {
+        return options_.simulate ? options_.simulateSeed : time_.Milliseconds();
+    };
+    runtimeRandom_.Seed(seed());
     LogOpen();
 
     LogLine("WinMain: Initialising Night/Day");
     nightDay_ = std::make_unique<NightDay>(time_);
     nightDay_->InitNightDay();
 
-    runtimeRandom_.Seed(time_.Milliseconds());
+    runtimeRandom_.Seed(seed());
 
     LogLine("WinMain: Initialising CRandom Class");
     random_ = std::make_unique<CRandom>(CRandom::kMultiplier, CRandom::kIncrement,
@@ -84,11 +108,17 @@ void ServerShell::StartUp() {
     weather_ = std::make_unique<GameWeather>(runtimeRandom_);
     weather_->InitWeather();
 
-    // The NPC set, the quest loader and the quest file take their places here as their
-    // subsystems join the server.
     LogLine("WinMain: Initialising Main Object Set");
+    objectSet_ =
+        std::make_unique<CMainObjectSet>([this] { return time_.AppTime(); }, rates_.npcUpdateRate);
+
     LogLine("WinMain: Initialising Quest Loader");
+    questLoader_ = std::make_unique<CServerQuestLoader>(*objectSet_, *nightDay_, *weather_, [this] {
+        return gameTick_ ? gameTick_->frameTime() : 0.0f;
+    });
+
     LogLine("WinMain: Loading map File");
+    questLoader_->LoadQuest(kQuestFile);
 
     playerLock_ = std::make_unique<std::recursive_mutex>();
 
@@ -99,6 +129,12 @@ void ServerShell::StartUp() {
     ReadRegDword(settingsKey_, kServerPortValue, &serverPort_, kDefaultServerPort);
 
     GameTickSteps steps;
+    steps.runServerScript = [this] { questLoader_->script()->RunMainPass(); };
+    steps.runXScript = [this] {
+        std::lock_guard lock(*playerLock_);
+        questLoader_->engine()->Run();
+    };
+    steps.tickObjectSet = [this](float frameTime) { objectSet_->Tick(frameTime); };
     steps.setField = [this](TickField field, const char* text) {
         consoleCommands_->ShowTickField(field, text);
     };
@@ -163,8 +199,10 @@ void ServerShell::Shutdown() {
     }
     shutDown_ = true;
     consoleCommands_->SetClosed();
-    gameTimer_->stop();
-    idleTimer_->stop();
+    if (gameTimer_) {
+        gameTimer_->stop();
+        idleTimer_->stop();
+    }
 
     WriteRegString(settingsKey_, kSessionNameValue, sessionName_);
     WriteRegDword(settingsKey_, kServerPortValue, serverPort_);
@@ -172,7 +210,10 @@ void ServerShell::Shutdown() {
     settingsKey_.Close();
     // playerLock goes only after hosting has stopped: the session's threads take it.
     playerLock_.reset();
-    // The quest loader and then the NPC set are destroyed here once they join the server.
+    questLoader_.reset();
+    objectSet_.reset();
 
-    QCoreApplication::exit(0);
+    if (app_) {
+        QCoreApplication::exit(0);
+    }
 }

@@ -4,6 +4,7 @@
 // again in order when the console closes.
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 
@@ -14,6 +15,9 @@
 #include "world/random.h"
 
 class TimeSource;
+class ManualTimeSource;
+class CMainObjectSet;
+class CServerQuestLoader;
 class NightDay;
 class GameWeather;
 class GameTick;
@@ -37,6 +41,10 @@ public:
 
     // Start-up, the event loop and shutdown; returns the exit code.
     int Run(int& argc, char** argv);
+    // Start-up without window, console input or hosting, options_.simulateTicks game ticks on
+    // the simulated clock `clock` (the shell's time source), the state printed to `out`, then
+    // the normal shutdown. Returns the exit code.
+    int Simulate(ManualTimeSource& clock, std::FILE* out);
 
 private:
     void StartUp();
@@ -55,6 +63,8 @@ private:
     std::unique_ptr<NightDay> nightDay_;
     std::unique_ptr<CRandom> random_;
     std::unique_ptr<GameWeather> weather_;
+    std::unique_ptr<CMainObjectSet> objectSet_;
+    std::unique_ptr<CServerQuestLoader> questLoader_;
     std::unique_ptr<std::recursive_mutex> playerLock_;
     SettingsKey settingsKey_;
     char sessionName_[kSessionNameSize] = {};

@@ -21,7 +21,9 @@ expected=$(printf '%s\n' \
     "WinMain: Initialising Quest Loader" \
     "WinMain: Loading map File" \
     "WinMain: Reading Values from Registry")
-actual=$(grep -v -e '^LoadQuest' -e '^CServer' ErrorChk.txt || true)
+# The quest loader's own lines (no quest file here); its "QST file not found!" line ends with a
+# line break of its own, so the empty line after it goes too.
+actual=$(sed -e '/^LoadQuest/{N;d;}' -e '/^CServer/d' ErrorChk.txt)
 [ "$actual" = "$expected" ] || fail "unexpected debug log"
 [ -z "$(tail -c 1 ErrorChk.txt)" ] && fail "the log must not end with a newline"
 

@@ -31,4 +31,36 @@ TEST(CommandLineTest, HelpVersionAndErrors) {
     EXPECT_EQ(Parse({"--data="}).action, CommandLine::Action::Error);
 }
 
+TEST(CommandLineTest, SimulationOptionsAndTheirDefaults) {
+    const CommandLine plain = Parse({"--data", "w", "--simulate", "40"});
+    ASSERT_EQ(plain.action, CommandLine::Action::Run);
+    EXPECT_TRUE(plain.options.simulate);
+    EXPECT_EQ(plain.options.simulateTicks, 40);
+    EXPECT_EQ(plain.options.simulateSeed, 1u);
+    EXPECT_EQ(plain.options.simulateDumpEvery, 40);  // K defaults to N
+
+    const CommandLine full = Parse({"--simulate=7", "--dump-every", "3", "--seed=4294967295"});
+    ASSERT_EQ(full.action, CommandLine::Action::Run);
+    EXPECT_EQ(full.options.simulateTicks, 7);
+    EXPECT_EQ(full.options.simulateDumpEvery, 3);
+    EXPECT_EQ(full.options.simulateSeed, 4294967295u);
+    EXPECT_FALSE(Parse({"--headless"}).options.simulate);
+
+    const std::vector<std::vector<const char*>> bad = {
+        {"--simulate"},
+        {"--simulate", "-1"},
+        {"--simulate", "12x"},
+        {"--simulate", "5", "--dump-every", "0"},
+        {"--simulate", "5", "--seed", "4294967296"},
+        {"--seed", "3"},
+        {"--dump-every", "3"},
+        {"--simulate", "5", "--start"},
+    };
+    for (const auto& args : bad) {
+        const CommandLine line = Parse(args);
+        EXPECT_EQ(line.action, CommandLine::Action::Error) << args[0] << " " << args.size();
+        EXPECT_FALSE(line.error.empty());
+    }
+}
+
 }  // namespace
