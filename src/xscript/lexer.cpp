@@ -3,6 +3,7 @@
 // inside words ("shift" reads as sh, if, t); script authors know this and name around it.
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -113,6 +114,8 @@ int32_t CXScript::Tokenize(std::string_view line, int32_t start, char* buffer, i
     buffer[0] = '\0';
     // The line is a C string: nothing after a zero byte belongs to it.
     line = line.substr(0, line.find('\0'));
+    // Positions are 32-bit; no script line comes near this.
+    line = line.substr(0, static_cast<size_t>(INT32_MAX));
     if (start < 0 || static_cast<size_t>(start) >= line.size()) {
         return 0;
     }

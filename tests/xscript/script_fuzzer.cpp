@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     engine.LoadScriptText(bytes);
     engine.SetFunctionHandler(&FuzzHost);
     engine.SetErrorHandler(&IgnoreError);
-    engine.SetStepLimit(20000);
+    engine.SetStepLimit(5000);
     for (int run = 0; run < 3; ++run) {
         engine.Run();
     }
