@@ -38,8 +38,8 @@ void SimulatedLink::Transmit(Side from, dplay8::Bytes bytes) {
 
 void SimulatedLink::Flush() {
     dplay8::Bytes out;
-    // Sending can produce events and events never produce sends, so one pass of each
-    // suffices; loop in case a side answers what the other just sent in the same instant.
+    // Everything either side has to send goes on the wire now; what it sends arrives
+    // through the in-flight queue, never straight away.
     for (int side = 0; side < 2; ++side) {
         dplay8::Connection* c = side == 0 ? &client_ : server();
         if (!c)
