@@ -143,7 +143,6 @@ private:
         Bytes data;
         size_t sent_offset = 0;  // progress through a fragmented message
         Millis deadline = kNever;
-        Millis queued_at = 0;
     };
 
     struct Piece {

@@ -47,7 +47,6 @@ std::optional<uint64_t> Connection::Send(ByteSpan data, const SendOptions& optio
                         (options.sequential ? kCommandSequential : 0) |
                         (options.user_flags & (kCommandUser1 | kCommandUser2)));
     m.data.assign(data.begin(), data.end());
-    m.queued_at = now;
     if (options.timeout > 0) {
         m.deadline = now + options.timeout;
         queue_deadlines_.insert(m.deadline);
