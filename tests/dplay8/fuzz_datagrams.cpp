@@ -59,6 +59,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dplay8::ConnectionConfig config;
     config.max_message_size = 64 * 1024;
     dplay8::Millis now = 1000;
+
+    // The handshake states: a connector waiting for CONNECTED and a listener waiting for
+    // the confirmation get the whole input as one datagram, then run their timers out.
+    {
+        Connection connecting = Connection::Connect(config, 0x1234, now);
+        Bytes first;
+        connecting.PollTransmit(now, first);
+        auto awaiting = Connection::Accept(config, first, now);
+        connecting.HandleDatagram(in, now + 1);
+        Drain(connecting, now + 1, nullptr);
+        if (awaiting) {
+            awaiting->HandleDatagram(in, now + 1);
+            Drain(*awaiting, now + 1, nullptr);
+        }
+        (void)Connection::Accept(config, in, now);
+    }
+
     Connection client = Connection::Connect(config, 0x1234, now);
     Bytes connect;
     client.PollTransmit(now, connect);
