@@ -132,14 +132,14 @@ int main(int argc, char** argv) {
             }
             ++i;
         } else if (arg == "--register") {
-            const std::string_view spec = next ? next : "";
-            const size_t colon = spec.rfind(':');
+            const std::string_view nameAndCount = next ? next : "";
+            const size_t colon = nameAndCount.rfind(':');
             uint64_t count = 0;
             if (colon == std::string_view::npos || colon == 0 ||
                 !ParseCount(next + colon + 1, kMaxArgumentCount, count)) {
                 return Usage("--register needs NAME:ARGC");
             }
-            registeredFunctions.emplace_back(std::string(spec.substr(0, colon)),
+            registeredFunctions.emplace_back(std::string(nameAndCount.substr(0, colon)),
                                              static_cast<int32_t>(count));
             ++i;
         } else if (arg == "--errors") {
