@@ -148,11 +148,12 @@ int32_t CServerScript::ExecuteNpcLine(const char* line, bool execute, int32_t ad
     NextArgument();
 
     if (std::strcmp(word, "SET_MESSAGE") == 0) {
-        npc.currentMessage = static_cast<int8_t>(argument() - 1);
+        // Stored in a signed byte: the value wraps to its low eight bits.
+        npc.currentMessage = static_cast<int8_t>(static_cast<uint32_t>(argument()) - 1u);
         return 0;
     }
     if (std::strcmp(word, "RESET_SCRIPT") == 0) {
-        const int32_t script = argument() - 1;
+        const int64_t script = int64_t{argument()} - 1;
         if (script >= 0 && script < kNpcScriptCount) {
             npc.scriptEnded[script] = 0;
         }
