@@ -269,6 +269,10 @@ void Connection::Abort(Millis now) {
     CancelAll(SendResult::kCancelled);
     state_ = ConnectionState::kAborting;
     handshake_retry_at_ = kNever;
+    // Nothing but HARD_DISCONNECTs goes out from here on.
+    ack_now_ = false;
+    ack_at_ = kNever;
+    send_mask_at_ = kNever;
     QueueHardDisconnect(now);
     hard_disconnects_sent_ = 1;
     hard_disconnect_at_ = now + HardDisconnectInterval(rtt_.smoothed());
@@ -285,8 +289,9 @@ void Connection::CheckCloseComplete(Millis now) {
 }
 
 Millis Connection::NextTimeout() const {
-    Millis t = std::min({handshake_retry_at_, hard_disconnect_at_, ack_at_, send_mask_at_});
+    Millis t = std::min(handshake_retry_at_, hard_disconnect_at_);
     if (state_ == ConnectionState::kConnected || state_ == ConnectionState::kClosing) {
+        t = std::min({t, ack_at_, send_mask_at_});
         for (uint8_t s = send_base_; s != next_send_; ++s) {
             const SentFrame& f = sent_[s];
             if (!f.sacked && !f.retransmit_pending)

@@ -422,4 +422,69 @@ TEST(Dplay8TransportSimulation, StatisticsCountMessagesAndMeasureTheRoundTrip) {
     EXPECT_EQ(link.client().Stats(link.now() + 5000).throughput_bps, 0u);  // gone quiet
 }
 
+TEST(Dplay8TransportSimulation, LifecycleInvariantsHoldUnderRandomOperations) {
+    for (uint32_t seed = 0; seed < kSeeds; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        LinkConditions conditions{.loss = (rng() % 30) / 100.0,
+                                  .duplicate = (rng() % 10) / 100.0,
+                                  .delay = Millis(1 + rng() % 60),
+                                  .jitter = Millis(rng() % 60)};
+        SimulatedLink link(7000 + seed, conditions);
+        if (!link.RunUntil([&] { return Connected(link); }, 120000))
+            continue;
+        std::map<Side, std::set<uint64_t>> send_ids;
+        uint32_t tag = 0;
+        bool ended = false;
+        for (int step = 0; step < 200 && !ended; ++step) {
+            Side side = rng() % 2 ? Side::kClient : Side::kServer;
+            uint32_t action = rng() % 100;
+            if (action < 80) {
+                dplay8::SendOptions options{.guaranteed = rng() % 2 == 0,
+                                            .sequential = rng() % 3 != 0,
+                                            .timeout = rng() % 4 == 0 ? Millis(rng() % 300) : 0};
+                if (auto id =
+                        link.side(side).Send(Tagged(tag++, RandomSize(rng)), options, link.now())) {
+                    send_ids[side].insert(*id);
+                }
+            } else if (action < 98) {
+                link.RunFor(rng() % 500);
+            } else if (action == 98) {
+                link.side(side).Close(link.now());
+                ended = true;
+            } else {
+                link.side(side).Abort(link.now());
+                ended = true;
+            }
+        }
+        if (!ended)
+            link.client().Close(link.now());
+        auto both_gone = [&] {
+            return DisconnectOf(link, Side::kClient) && DisconnectOf(link, Side::kServer);
+        };
+        ASSERT_TRUE(link.RunUntil(both_gone, link.now() + 600000));
+        link.RunFor(300000);
+        for (Side side : {Side::kClient, Side::kServer}) {
+            // Every accepted send is reported exactly once, whatever became of it.
+            std::map<uint64_t, int> completions;
+            for (const Event* e : Of(link, side, EventType::kSendComplete)) {
+                ++completions[e->send_id];
+            }
+            EXPECT_EQ(completions.size(), send_ids[side].size());
+            for (auto [id, n] : completions) {
+                EXPECT_EQ(n, 1);
+                EXPECT_TRUE(send_ids[side].count(id));
+            }
+            // No message arrives twice.
+            std::set<uint32_t> seen;
+            for (const Event* e : Of(link, side, EventType::kMessage)) {
+                EXPECT_TRUE(seen.insert(TagOf(e->data)).second);
+            }
+            // Once closed, a connection goes quiet and may be forgotten.
+            EXPECT_EQ(link.side(side).NextTimeout(), dplay8::kNever);
+            EXPECT_TRUE(link.side(side).finished(link.now()));
+        }
+    }
+}
+
 }  // namespace
