@@ -37,6 +37,7 @@ std::unique_ptr<CXScript> SetUpScriptEngine(const char* scriptFile) {
     }
     engine->LoadScript(DataPath(scriptFile).c_str());
     engine->SetFunctionHandler(&HostFunction);
+    engine->SetStepLimit(kScriptEngineStepLimit);
     return engine;
 }
 

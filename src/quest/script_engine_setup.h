@@ -13,8 +13,13 @@ class CXScript;
 constexpr const char* kHostFunctionNames[] = {"print", "GetVar", "GetVarEx", "RunPersonScript",
                                               "NPC_MessageMap"};
 
+// Tokens one run of the world's XScript program may take. A run takes a few thousand tokens;
+// a loop whose condition never turns false would otherwise stop the game tick for good.
+constexpr uint64_t kScriptEngineStepLimit = 1000000;
+
 // Creates the engine, registers the host functions, loads the script file (a missing file
-// leaves an engine that does nothing) and installs HostFunction.
+// leaves an engine that does nothing), installs HostFunction and limits each run to
+// kScriptEngineStepLimit tokens.
 std::unique_ptr<CXScript> SetUpScriptEngine(const char* scriptFile);
 
 // The engine's one function handler. Takes each host function's arguments off the value
