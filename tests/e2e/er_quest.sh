@@ -18,6 +18,10 @@ printf '\x00~~\xfe\x80' >>noise.qst
 "$TOOL" encode noise.txt -o noise2.qst
 cmp noise.qst noise2.qst || fail "arbitrary bytes do not round-trip"
 
+# The default world's quest file is made from its text form.
+"$TOOL" encode "$GAMEDATA/screens/ERtest2.txt" -o from-text.qst
+cmp "$GAMEDATA/screens/ERtest2.qst" from-text.qst || fail "ERtest2.qst is not made from ERtest2.txt"
+
 # The text form of the default world names its placements.
 "$TOOL" decode "$GAMEDATA/screens/ERtest2.qst" >world.txt
 grep -q '^place x="420" y="340" name="Gate Guard"  # world 160,120$' world.txt ||
