@@ -18,9 +18,10 @@ class NightDay;
 class GameWeather;
 
 constexpr int32_t kQuestScreenSlots = 1000;
-constexpr int32_t kScreenWidth = 320;     // world units
-constexpr int32_t kScreenHeight = 240;    // world units
-constexpr int32_t kNpcListLineSize = 49;  // bytes of one NPC-list read, terminating zero included
+constexpr int32_t kScreenWidth = 320;   // world units
+constexpr int32_t kScreenHeight = 240;  // world units
+// One read of the NPC list takes at most 49 characters, the line end included.
+constexpr int32_t kNpcListLineSize = 50;  // bytes, terminating zero included
 
 constexpr const char* kQuestFile = "screens\\ERtest2.qst";
 constexpr const char* kNpcListFile = "npc\\clist.nst";

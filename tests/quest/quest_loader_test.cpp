@@ -178,16 +178,17 @@ TEST_F(QuestLoaderTest, ListLinesLoseTheirLastCharacterAndShortOnesAreIgnored) {
     }
 }
 
-TEST_F(QuestLoaderTest, AListLineLongerThan48BytesIsReadAsSeveralLines) {
-    // 60 letters: the first read takes 48 and cuts one, the second takes the other 12.
+TEST_F(QuestLoaderTest, AListLineLongerThan49CharactersIsReadAsSeveralLines) {
+    // 60 letters and the line end: the first read takes 49 characters and loses the last, the
+    // second takes the other 11 letters and the line end.
     const std::string longName = std::string(48, 'A') + std::string(12, 'B');
-    WriteWorld(OneScreen("0", "0", {{"100", "100", "BBBB"}}), longName + "\n");
+    WriteWorld(OneScreen("0", "0", {{"100", "100", "A"}, {"100", "100", "BBBB"}}), longName + "\n");
     std::vector<std::string> names;
     world.Loader().onPlaced = [&](int32_t, int32_t, int32_t, const char* name) {
         names.push_back(name);
     };
     world.Loader().LoadQuest(kQuestFile);
-    EXPECT_EQ(names, std::vector<std::string>{std::string(12, 'B')});
+    EXPECT_EQ(names, (std::vector<std::string>{std::string(48, 'A'), std::string(11, 'B')}));
 }
 
 TEST_F(QuestLoaderTest, NoScreensPlacesNothingButStillLoadsTheServerScript) {
