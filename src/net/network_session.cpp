@@ -112,8 +112,7 @@ HRESULT NetworkSession::OnNetworkMessage(uint32_t messageId, void* message) {
     }
     switch (messageId) {
         case DPN_MSGID_CREATE_PLAYER:
-            JoinPlayer(*static_cast<CreatePlayerMessage*>(message));
-            return S_OK;
+            return JoinPlayer(*static_cast<CreatePlayerMessage*>(message));
         case DPN_MSGID_DESTROY_PLAYER:
             LeavePlayer(*static_cast<DestroyPlayerMessage*>(message));
             return S_OK;
@@ -131,12 +130,19 @@ HRESULT NetworkSession::OnNetworkMessage(uint32_t messageId, void* message) {
     }
 }
 
-void NetworkSession::JoinPlayer(CreatePlayerMessage& message) {
+HRESULT NetworkSession::JoinPlayer(CreatePlayerMessage& message) {
     SessionService* server = this->server();
+    if (server == nullptr) {
+        return DPNERR_UNINITIALIZED;
+    }
     PlayerInfo info;
+    const HRESULT result = server->GetClientInfo(message.player, info);
     // The server's own player has no client information; it gets no record and no count.
-    if (server == nullptr || Failed(server->GetClientInfo(message.player, info))) {
-        return;
+    if (result == DPNERR_INVALIDPLAYER) {
+        return S_OK;
+    }
+    if (Failed(result)) {
+        return result;  // the player stays without a record: never counted, listed or sent to
     }
     auto* record = new PlayerRecord;
     record->dpnid = message.player;
@@ -151,6 +157,7 @@ void NetworkSession::JoinPlayer(CreatePlayerMessage& message) {
     playerCount_.fetch_add(1);
     console_.PostPlayerCountChanged();
     console_.PostPlayerJoined(message.player, announcedName);
+    return S_OK;
 }
 
 void NetworkSession::LeavePlayer(DestroyPlayerMessage& message) {

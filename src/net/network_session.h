@@ -93,7 +93,7 @@ public:
     HRESULT EnumeratePlayers(std::vector<DPNID>& ids);
 
 private:
-    void JoinPlayer(CreatePlayerMessage& message);
+    HRESULT JoinPlayer(CreatePlayerMessage& message);
     void LeavePlayer(DestroyPlayerMessage& message);
     void WelcomeNewPlayer(DPNID newcomer);
     void HandleGameMessage(PlayerRecord& sender, std::span<const uint8_t> data);

@@ -24,7 +24,7 @@ DPNID FakeSession::Connect(const std::u16string& name) {
         ++running_;
     }
     CreatePlayerMessage message{id, nullptr};
-    Call(DPN_MSGID_CREATE_PLAYER, &message);
+    lastCreateResult = Call(DPN_MSGID_CREATE_PLAYER, &message);
     std::lock_guard lock(mutex_);
     players_[id].context = message.playerContext;
     return id;
@@ -133,6 +133,9 @@ HRESULT FakeSession::GetClientInfo(DPNID player, PlayerInfo& info) {
     const auto it = players_.find(player);
     if (player == kServerPlayer || it == players_.end()) {
         return DPNERR_INVALIDPLAYER;
+    }
+    if (clientInfoResult < 0) {
+        return clientInfoResult;
     }
     info.name = it->second.name;
     return S_OK;

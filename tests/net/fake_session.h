@@ -28,6 +28,8 @@ public:
     HRESULT hostResult = S_OK;
     HRESULT enumerateResult = S_OK;  // a failure to report from EnumPlayersAndGroups
     int enumerateGrowth = 0;         // players "joining" between the two enumeration calls
+    HRESULT clientInfoResult = S_OK;  // a failure to report from GetClientInfo
+    std::atomic<HRESULT> lastCreateResult{S_OK};  // the handler's answer to the last CREATE_PLAYER
     ConnectionInfo connectionInfo;
 
     // --- the test plays the clients; each returns what the server's handler returned ---

@@ -67,6 +67,22 @@ TEST_F(NetworkSessionTest, JoinKeepsThirteenCharactersAndIgnoresTheServersOwnPla
     EXPECT_EQ(context, nullptr);
 }
 
+TEST_F(NetworkSessionTest, APlayerWithoutClientInformationGetsNoRecord) {
+    Host();
+    const DPNID known = fake->Connect(u"known");
+    fake->clientInfoResult = E_FAIL;
+    fake->ClearSent();
+    const DPNID nameless = fake->Connect(u"nameless");
+    EXPECT_EQ(fake->lastCreateResult, E_FAIL);  // the failure goes back to the session
+    EXPECT_EQ(session.playerCount(), 1);
+    EXPECT_TRUE(fake->AllSent().empty());  // not announced, not welcomed
+    fake->Deliver(nameless, Position(kMsgPlayerMoving, 1.0f, 1.0f));
+    EXPECT_TRUE(fake->AllSent().empty());  // its messages are ignored
+    fake->Disconnect(nameless);
+    EXPECT_TRUE(Received(known, kMsgPlayerLeft).empty());
+    EXPECT_EQ(session.playerCount(), 1);
+}
+
 TEST_F(NetworkSessionTest, LeavingIsAnnouncedToEveryoneAndStoppingLeavesEveryPlayer) {
     Host();
     const DPNID a = fake->Connect(u"a");
