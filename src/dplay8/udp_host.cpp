@@ -1,0 +1,287 @@
+#include "dplay8/udp_host.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+namespace dplay8 {
+
+namespace {
+
+// Large enough for any datagram; bigger ones are cut and then refused by the decoders.
+constexpr size_t kReceiveBuffer = 65536;
+// Datagrams read from one socket before the others get a turn.
+constexpr int kReadBurst = 256;
+// The loop looks at its queue at least this often even with no timer due.
+constexpr Millis kMaxSleep = 1000;
+constexpr Millis kClosingSleep = 20;
+
+int OpenSocket(uint32_t address, uint16_t port, int& error) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(address);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        error = errno;
+        close(fd);
+        return -1;
+    }
+    // Room for a burst of joins or messages while the I/O thread is busy.
+    int size = 1 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    return fd;
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+Millis MonotonicMillis() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return Millis(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+UdpHost::~UdpHost() {
+    Close();
+}
+
+int UdpHost::Start(HostConfig config, const UdpHostOptions& options, EventHandler handler) {
+    if (started_)
+        return EALREADY;
+    int error = 0;
+    session_fd_ = OpenSocket(options.bind_address, options.port, error);
+    if (session_fd_ < 0)
+        return error;
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    getsockname(session_fd_, reinterpret_cast<sockaddr*>(&bound), &length);
+    port_ = ntohs(bound.sin_port);
+    if (options.enumeration_port && port_ != kEnumerationPort) {
+        int ignored = 0;
+        // Another program may hold 6073; then clients find us by the port alone.
+        enum_fd_ = OpenSocket(options.bind_address, kEnumerationPort, ignored);
+    }
+    wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
+    if (wake_fd_ < 0 || epoll_fd_ < 0) {
+        error = errno;
+        CloseFd(session_fd_);
+        CloseFd(enum_fd_);
+        CloseFd(wake_fd_);
+        CloseFd(epoll_fd_);
+        return error;
+    }
+    for (int fd : {session_fd_, enum_fd_, wake_fd_}) {
+        if (fd < 0)
+            continue;
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+    }
+    const Millis now = MonotonicMillis();
+    host_ = std::make_unique<HostSession>(std::move(config), now);
+    server_dpnid_ = host_->server_dpnid();
+    dispatcher_ = std::make_unique<OrderedDispatcher>(options.handler_threads, std::move(handler));
+    receive_buffer_.resize(kReceiveBuffer);
+    started_ = true;
+    {
+        std::lock_guard lock(queue_mutex_);
+        accepting_ = true;
+    }
+    io_ = std::thread([this] { Run(); });
+    return 0;
+}
+
+void UdpHost::Queue(Command command) {
+    std::lock_guard lock(queue_mutex_);
+    if (!accepting_)
+        return;
+    // The I/O thread reads the eventfd before it takes the queue, so one wake-up per
+    // empty-to-nonempty change is enough.
+    const bool wake = commands_.empty();
+    commands_.push_back(std::move(command));
+    if (wake) {
+        const uint64_t one = 1;
+        ssize_t written = write(wake_fd_, &one, sizeof one);
+        (void)written;  // a full counter still wakes the loop
+    }
+}
+
+void UdpHost::Send(uint32_t dpnid, ByteSpan data, const SendOptions& options) {
+    Queue(Command{CommandKind::kSend, dpnid, Bytes(data.begin(), data.end()), options});
+}
+
+void UdpHost::SendToAll(ByteSpan data, const SendOptions& options) {
+    Queue(Command{CommandKind::kSendAll, 0, Bytes(data.begin(), data.end()), options});
+}
+
+void UdpHost::DestroyPlayer(uint32_t dpnid) {
+    Queue(Command{CommandKind::kDestroy, dpnid, {}, {}});
+}
+
+std::optional<ConnectionStats> UdpHost::Stats(uint32_t dpnid) {
+    std::lock_guard lock(state_mutex_);
+    if (!host_)
+        return std::nullopt;
+    return host_->Stats(dpnid, MonotonicMillis());
+}
+
+size_t UdpHost::player_count() {
+    std::lock_guard lock(state_mutex_);
+    return host_ ? host_->player_count() : 0;
+}
+
+void UdpHost::Close() {
+    if (!started_)
+        return;
+    Queue(Command{CommandKind::kClose, 0, {}, {}});
+    io_.join();
+    {
+        // Sends from the handlers still running would never go out now.
+        std::lock_guard lock(queue_mutex_);
+        accepting_ = false;
+        commands_.clear();
+    }
+    // Every kPlayerDestroyed has been posted; let the handlers finish them.
+    dispatcher_->Drain();
+    dispatcher_.reset();
+    CloseFd(session_fd_);
+    CloseFd(enum_fd_);
+    CloseFd(wake_fd_);
+    CloseFd(epoll_fd_);
+    started_ = false;
+}
+
+void UdpHost::Run() {
+    epoll_event ready[4];
+    for (;;) {
+        Millis sleep;
+        bool done = false;
+        {
+            std::lock_guard lock(state_mutex_);
+            const Millis now = MonotonicMillis();
+            done = host_->closing() && host_->Quiet(now);
+            const Millis next = host_->NextTimeout();
+            sleep = next == kNever ? kMaxSleep : std::clamp<Millis>(next - now, 0, kMaxSleep);
+            if (host_->closing())
+                sleep = std::min(sleep, kClosingSleep);
+        }
+        if (done)
+            break;
+        const int n = epoll_wait(epoll_fd_, ready, 4, int(sleep));
+        const Millis now = MonotonicMillis();
+        bool wake = false;
+        {
+            std::lock_guard lock(state_mutex_);
+            for (int i = 0; i < n; ++i) {
+                const int fd = ready[i].data.fd;
+                if (fd == wake_fd_) {
+                    wake = true;
+                } else {
+                    Receive(fd, fd == enum_fd_ ? SocketRole::kEnumeration : SocketRole::kSession,
+                            now);
+                }
+            }
+            if (wake) {
+                uint64_t count;
+                ssize_t got = read(wake_fd_, &count, sizeof count);
+                (void)got;
+            }
+            ApplyCommands(now);
+            if (now >= host_->NextTimeout())
+                host_->HandleTimeout(now);
+            Datagram d;
+            while (host_->PollTransmit(d))
+                out_scratch_.push_back(std::move(d));
+            while (auto e = host_->PollEvent())
+                events_scratch_.push_back(std::move(*e));
+        }
+        Flush();
+    }
+}
+
+void UdpHost::Receive(int fd, SocketRole role, Millis now) {
+    for (int i = 0; i < kReadBurst; ++i) {
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t got = recvfrom(fd, receive_buffer_.data(), receive_buffer_.size(), 0,
+                                     reinterpret_cast<sockaddr*>(&from), &length);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return;  // EAGAIN, or an ICMP error reported on the socket: nothing to read
+        }
+        if (length < sizeof from || from.sin_family != AF_INET)
+            continue;
+        const Endpoint peer{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
+        host_->HandleDatagram(peer, role, ByteSpan(receive_buffer_.data(), size_t(got)), now);
+    }
+}
+
+void UdpHost::ApplyCommands(Millis now) {
+    {
+        std::lock_guard lock(queue_mutex_);
+        applying_.swap(commands_);
+    }
+    for (Command& c : applying_) {
+        switch (c.kind) {
+            case CommandKind::kSend:
+                host_->Send(c.dpnid, c.data, c.options, now);
+                break;
+            case CommandKind::kSendAll:
+                for (uint32_t dpnid : host_->Players())
+                    host_->Send(dpnid, c.data, c.options, now);
+                break;
+            case CommandKind::kDestroy:
+                host_->DestroyPlayer(c.dpnid, now);
+                break;
+            case CommandKind::kClose:
+                host_->Close(now);
+                break;
+        }
+    }
+    applying_.clear();
+}
+
+void UdpHost::Flush() {
+    for (Datagram& d : out_scratch_) {
+        const int fd =
+            d.socket == SocketRole::kEnumeration && enum_fd_ >= 0 ? enum_fd_ : session_fd_;
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(d.peer.port);
+        to.sin_addr.s_addr = htonl(d.peer.address);
+        // A full socket buffer drops the datagram, as the network might; the transport
+        // repeats what matters.
+        ssize_t sent;
+        do {
+            sent = sendto(fd, d.bytes.data(), d.bytes.size(), 0,
+                          reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        } while (sent < 0 && errno == EINTR);
+    }
+    out_scratch_.clear();
+    for (HostEvent& e : events_scratch_)
+        dispatcher_->Post(std::move(e));
+    events_scratch_.clear();
+}
+
+}  // namespace dplay8

@@ -1,0 +1,165 @@
+#include "dplay8/udp_test_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+
+#include "dplay8/udp_host.h"
+
+namespace er_test {
+
+using dplay8::Millis;
+using dplay8::MonotonicMillis;
+
+UdpTestClient::UdpTestClient(uint16_t port) : port_(port), buffer_(65536) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+}
+
+UdpTestClient::~UdpTestClient() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+void UdpTestClient::SendRaw(const dplay8::Bytes& bytes) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port_);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+std::optional<dplay8::EnumResponse> UdpTestClient::Enumerate(
+    std::optional<dplay8::Guid> application, Millis timeout) {
+    dplay8::EnumQuery query;
+    query.enum_payload = 0x4D2A;
+    query.application = application;
+    enum_responses_.clear();
+    SendRaw(dplay8::Encode(query));
+    PumpUntil([this] { return !enum_responses_.empty(); }, timeout);
+    if (enum_responses_.empty())
+        return std::nullopt;
+    return enum_responses_.front();
+}
+
+bool UdpTestClient::Join(const std::u16string& name, const dplay8::Guid& application,
+                         Millis timeout) {
+    dplay8::ClientConfig config;
+    config.application = application;
+    config.name = name;
+    config.session_id = std::random_device{}();
+    session_ = std::make_unique<dplay8::ClientSession>(config, MonotonicMillis());
+    return PumpUntil([this] { return joined() || ended_ || failure_ != dplay8::kOk; }, timeout) &&
+           joined();
+}
+
+bool UdpTestClient::Send(const std::vector<uint8_t>& message, bool guaranteed) {
+    if (!session_)
+        return false;
+    dplay8::SendOptions options;
+    options.guaranteed = guaranteed;
+    const bool queued = session_->Send(message, options, MonotonicMillis());
+    PumpFor(0);
+    return queued;
+}
+
+void UdpTestClient::Step(Millis deadline) {
+    Millis now = MonotonicMillis();
+    if (session_) {
+        dplay8::Bytes out;
+        while (session_->PollTransmit(now, out))
+            SendRaw(out);
+    }
+    Millis wake = deadline;
+    if (session_)
+        wake = std::min(wake, session_->NextTimeout());
+    pollfd p{fd_, POLLIN, 0};
+    poll(&p, 1, int(std::clamp<Millis>(wake - now, 0, 50)));
+    now = MonotonicMillis();
+    for (;;) {
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t got = recvfrom(fd_, buffer_.data(), buffer_.size(), 0,
+                                     reinterpret_cast<sockaddr*>(&from), &length);
+        if (got < 0)
+            break;
+        const dplay8::ByteSpan datagram(buffer_.data(), size_t(got));
+        if (got > 0 && datagram[0] == 0) {
+            if (auto r = dplay8::DecodeEnumResponse(datagram))
+                enum_responses_.push_back(*r);
+        } else if (session_) {
+            session_->HandleDatagram(datagram, now);
+        }
+    }
+    if (!session_)
+        return;
+    if (now >= session_->NextTimeout())
+        session_->HandleTimeout(now);
+    while (auto e = session_->PollEvent()) {
+        switch (e->type) {
+            case dplay8::ClientEventType::kJoined:
+                connect_info_ = e->joined;
+                break;
+            case dplay8::ClientEventType::kConnectFailed:
+                failure_ = e->result;
+                break;
+            case dplay8::ClientEventType::kMessage:
+                messages.push_back(std::move(e->data));
+                break;
+            case dplay8::ClientEventType::kTerminated:
+                ended_ = true;
+                end_reason_ = e->reason;
+                break;
+        }
+    }
+    dplay8::Bytes out;
+    while (session_->PollTransmit(now, out))
+        SendRaw(out);
+}
+
+bool UdpTestClient::PumpUntil(const std::function<bool()>& done, Millis timeout) {
+    const Millis deadline = MonotonicMillis() + timeout;
+    while (!done()) {
+        if (MonotonicMillis() >= deadline)
+            return false;
+        Step(deadline);
+    }
+    return true;
+}
+
+void UdpTestClient::PumpFor(Millis duration) {
+    const Millis deadline = MonotonicMillis() + duration;
+    do {
+        Step(deadline);
+    } while (MonotonicMillis() < deadline);
+}
+
+bool UdpTestClient::Leave(Millis timeout) {
+    if (!session_)
+        return false;
+    session_->Close(MonotonicMillis());
+    return PumpUntil([this] { return ended_; }, timeout);
+}
+
+void UdpTestClient::Drop() {
+    session_.reset();
+}
+
+std::vector<std::vector<uint8_t>> UdpTestClient::MessagesOfType(uint32_t type) const {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto& m : messages) {
+        if (m.size() >= 4 && dplay8::LoadU32(m.data()) == type)
+            out.push_back(m);
+    }
+    return out;
+}
+
+}  // namespace er_test
