@@ -47,5 +47,9 @@ int main(int argc, char** argv) {
 
     MonotonicTimeSource time;
     ServerShell shell(options, time);
+    shell.SetSessionFactory([]() -> std::unique_ptr<SessionService> {
+        std::fputs("emberrealms-server: cannot host: this build has no network transport\n", stderr);
+        return nullptr;
+    });
     return shell.Run(argc, argv);
 }

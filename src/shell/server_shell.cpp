@@ -8,7 +8,9 @@
 #include <cstdlib>
 
 #include "console/console_commands.h"
+#include "console/console_session_view.h"
 #include "console/console_window.h"
+#include "console/player_list.h"
 #include "console/terminal_console.h"
 #include "npc/main_object_set.h"
 #include "quest/server_quest_loader.h"
@@ -72,7 +74,7 @@ int ServerShell::Run(int& argc, char** argv) {
 
 int ServerShell::Simulate(ManualTimeSource& clock, std::FILE* out) {
     StartUp();
-    consoleCommands_->Initialise(sessionName_, serverPort_);
+    consoleCommands_->Initialise(settings_.sessionName, settings_.serverPort);
     const int64_t ticks = options_.simulateTicks;
     for (int64_t tick = 1; tick <= ticks; ++tick) {
         clock.Advance(kSimulationStepMs);
@@ -120,18 +122,41 @@ void ServerShell::StartUp() {
     LogLine("WinMain: Loading map File");
     questLoader_->LoadQuest(kQuestFile);
 
-    playerLock_ = std::make_unique<std::recursive_mutex>();
+    // The console's state exists before the session that reports to it; its window or
+    // terminal comes last.
+    ConsoleActions actions;
+    actions.close = [this] { RequestClose(); };
+    actions.toggleServer = [this] { session_->ToggleServer(); };
+    actions.playerCount = [this] { return session_->playerCount(); };
+    actions.sendRateSettings = [this](float, float) { session_->SendRateSettings(); };
+    consoleCommands_ = std::make_unique<ConsoleCommands>(consoleModel_, rates_, *nightDay_,
+                                                         *weather_, std::move(actions));
+    playerList_ = std::make_unique<PlayerList>(consoleModel_);
+    sessionView_ = std::make_unique<ConsoleSessionView>(
+        *consoleCommands_, *playerList_, [this](std::function<void()> work) {
+            // Session threads only post; the window thread runs the work in its event loop.
+            QMetaObject::invokeMethod(app_.get(), std::move(work), Qt::QueuedConnection);
+        });
+
+    // The session holds playerLock.
+    session_ = std::make_unique<NetworkSession>(
+        settings_, rates_, *random_, SessionWorld{*objectSet_, *nightDay_, *weather_},
+        *sessionView_, sessionFactory_);
+    objectSet_->SetAudience(session_.get());
+    nightDay_->sendSkyWeather = [this](uint32_t sky, float volume, uint32_t lightning) {
+        session_->SendSkyWeather(sky, volume, lightning);
+    };
 
     LogLine("WinMain: Reading Values from Registry");
     settingsKey_.Open(SettingsKey::DefaultPath());
-    ReadRegString(settingsKey_, kSessionNameValue, sessionName_, kSessionNameSize,
-                  kDefaultSessionName);
-    ReadRegDword(settingsKey_, kServerPortValue, &serverPort_, kDefaultServerPort);
+    ReadRegString(settingsKey_, kSessionNameValue, settings_.sessionName,
+                  SessionSettings::kSessionNameSize, kDefaultSessionName);
+    ReadRegDword(settingsKey_, kServerPortValue, &settings_.serverPort, kDefaultServerPort);
 
     GameTickSteps steps;
     steps.runServerScript = [this] { questLoader_->script()->RunMainPass(); };
     steps.runXScript = [this] {
-        std::lock_guard lock(*playerLock_);
+        std::lock_guard lock(session_->playerLock());
         questLoader_->engine()->Run();
     };
     steps.tickObjectSet = [this](float frameTime) { objectSet_->Tick(frameTime); };
@@ -140,11 +165,6 @@ void ServerShell::StartUp() {
     };
     gameTick_ = std::make_unique<GameTick>(time_, *nightDay_, *weather_, std::move(steps));
     gameTick_->TakeFirstTickTime();
-
-    ConsoleActions actions;
-    actions.close = [this] { RequestClose(); };
-    consoleCommands_ = std::make_unique<ConsoleCommands>(consoleModel_, rates_, *nightDay_,
-                                                         *weather_, std::move(actions));
 }
 
 bool ServerShell::CreateConsole(int& argc, char** argv) {
@@ -163,12 +183,21 @@ bool ServerShell::CreateConsole(int& argc, char** argv) {
         return false;
     }
     window_ = std::make_unique<ConsoleWindow>(*consoleCommands_, [this] { Shutdown(); });
+    sessionView_->showWaitCursor = [](bool wait) {
+        if (wait && QGuiApplication::overrideCursor() == nullptr) {
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        } else if (!wait) {
+            while (QGuiApplication::overrideCursor() != nullptr) {
+                QGuiApplication::restoreOverrideCursor();
+            }
+        }
+    };
     window_->show();
     return true;
 }
 
 void ServerShell::InitialiseConsole() {
-    consoleCommands_->Initialise(sessionName_, serverPort_);
+    consoleCommands_->Initialise(settings_.sessionName, settings_.serverPort);
 
     gameTimer_ = MakeGameTimer([this] { gameTick_->Run(); });
     gameTimer_->start();
@@ -204,12 +233,15 @@ void ServerShell::Shutdown() {
         idleTimer_->stop();
     }
 
-    WriteRegString(settingsKey_, kSessionNameValue, sessionName_);
-    WriteRegDword(settingsKey_, kServerPortValue, serverPort_);
-    // Hosting stops here once the session joins the server.
+    WriteRegString(settingsKey_, kSessionNameValue, settings_.sessionName);
+    WriteRegDword(settingsKey_, kServerPortValue, settings_.serverPort);
+    // Every player's leave is handled before this returns.
+    session_->StopServer(false);
     settingsKey_.Close();
     // playerLock goes only after hosting has stopped: the session's threads take it.
-    playerLock_.reset();
+    objectSet_->SetAudience(nullptr);
+    nightDay_->sendSkyWeather = nullptr;
+    session_.reset();
     questLoader_.reset();
     objectSet_.reset();
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 
 #include "console/console_model.h"
+#include "net/network_session.h"
 #include "net/server_rates.h"
 #include "shell/command_line.h"
 #include "shell/settings_store.h"
@@ -22,6 +22,8 @@ class NightDay;
 class GameWeather;
 class GameTick;
 class ConsoleCommands;
+class ConsoleSessionView;
+class PlayerList;
 class ConsoleWindow;
 class TerminalConsole;
 class SignalBridge;
@@ -32,12 +34,16 @@ class ServerShell {
 public:
     static constexpr const char* kDefaultSessionName = "Ember Realms Game";
     static constexpr uint32_t kDefaultServerPort = 25857;
-    static constexpr uint32_t kSessionNameSize = 260;
 
     ServerShell(const ShellOptions& options, TimeSource& time);
     ~ServerShell();
     ServerShell(const ServerShell&) = delete;
     ServerShell& operator=(const ServerShell&) = delete;
+
+    // Makes the session object each time hosting starts; none means hosting fails to start.
+    void SetSessionFactory(NetworkSession::SessionFactory factory) {
+        sessionFactory_ = std::move(factory);
+    }
 
     // Start-up, the event loop and shutdown; returns the exit code.
     int Run(int& argc, char** argv);
@@ -65,15 +71,18 @@ private:
     std::unique_ptr<GameWeather> weather_;
     std::unique_ptr<CMainObjectSet> objectSet_;
     std::unique_ptr<CServerQuestLoader> questLoader_;
-    std::unique_ptr<std::recursive_mutex> playerLock_;
+    // The network session; it owns playerLock, so it lives from the lock's creation to its end.
+    std::unique_ptr<NetworkSession> session_;
+    NetworkSession::SessionFactory sessionFactory_;
     SettingsKey settingsKey_;
-    char sessionName_[kSessionNameSize] = {};
-    uint32_t serverPort_ = 0;
+    SessionSettings settings_;
     ServerRates rates_;
     std::unique_ptr<GameTick> gameTick_;
 
     ConsoleModel consoleModel_;
     std::unique_ptr<ConsoleCommands> consoleCommands_;
+    std::unique_ptr<PlayerList> playerList_;
+    std::unique_ptr<ConsoleSessionView> sessionView_;
     std::unique_ptr<QCoreApplication> app_;
     std::unique_ptr<ConsoleWindow> window_;
     std::unique_ptr<TerminalConsole> terminal_;
