@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "net/dplay8_session.h"
 #include "shell/command_line.h"
 #include "shell/server_shell.h"
 #include "shell/simulation.h"
@@ -47,9 +48,7 @@ int main(int argc, char** argv) {
 
     MonotonicTimeSource time;
     ServerShell shell(options, time);
-    shell.SetSessionFactory([]() -> std::unique_ptr<SessionService> {
-        std::fputs("emberrealms-server: cannot host: this build has no network transport\n", stderr);
-        return nullptr;
-    });
+    // Hosting is DirectPlay 8 over UDP.
+    shell.SetSessionFactory([] { return std::make_unique<Dplay8Session>(); });
     return shell.Run(argc, argv);
 }
