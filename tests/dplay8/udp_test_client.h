@@ -30,6 +30,8 @@ public:
     bool Join(const std::u16string& name, const dplay8::Guid& application,
               dplay8::Millis timeout = 3000);
     bool Send(const std::vector<uint8_t>& message, bool guaranteed = true);
+    // Queues without pumping, for bursts.
+    bool Queue(const std::vector<uint8_t>& message, bool guaranteed = true);
     // Pumps until `done` holds or the time is up; returns `done()`.
     bool PumpUntil(const std::function<bool()>& done, dplay8::Millis timeout = 3000);
     void PumpFor(dplay8::Millis duration);
