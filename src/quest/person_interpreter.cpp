@@ -1,17 +1,18 @@
 // NPC lines of the server script: the NPC blocks of person-script sections, direct NPC lines
 // and NPC queries in expressions. An NPC line names its NPC by the number after its first
-// "[" and its command by the word after its first ">".
-//
-// The command set is being filled in: SET_MESSAGE, RESET_SCRIPT, WALKTO, SET_POSITION,
-// SET_SPEED, SET_FACING and SET_HEAD_FACING act today; every other command word is recognised
-// by no test yet and so does nothing, like any unknown word.
+// "[" and its command by the word after its first ">". A command that completes moves the
+// NPC's instruction on by the advance the caller gives (1 in a block, 0 for a direct line);
+// an unknown word does nothing and never completes, so inside a block it stalls its NPC.
 
 #include <cstring>
 
+#include "npc/float_truncate.h"
 #include "npc/main_object_set.h"
 #include "npc/npc_codes.h"
 #include "quest/find_text.h"
+#include "quest/message_map_fill.h"
 #include "quest/server_script.h"
+#include "world/night_day.h"
 
 namespace {
 
@@ -31,14 +32,6 @@ void CommandWord(const char* line, char* word, size_t size) {
     for (const char* p = arrow + 1; *p != '\0' && *p != ' ' && *p != '(' && n + 1 < size; ++p) {
         word[n++] = *p;
     }
-}
-
-// Truncation toward zero of a position that may lie outside the 32-bit range.
-int32_t Truncate(float value) {
-    if (!(value > -2147483648.0f && value < 2147483648.0f)) {
-        return INT32_MIN;
-    }
-    return static_cast<int32_t>(value);
 }
 
 // The four direction words; -1 for any other text.
@@ -64,10 +57,10 @@ int32_t QueryProperty(const CServerNPC& npc, const char* word) {
         return npc.instruction + 1;
     }
     if (Contains(word, "XPOS")) {
-        return Truncate(npc.posX);
+        return TruncateToInt32(npc.posX);
     }
     if (Contains(word, "YPOS")) {
-        return Truncate(npc.posY);
+        return TruncateToInt32(npc.posY);
     }
     return -100;
 }
@@ -159,6 +152,82 @@ int32_t CServerScript::ExecuteNpcLine(const char* line, bool execute, int32_t ad
         }
         return 0;
     }
+    if (Contains(word, "MESSAGE_MAP")) {
+        // The entry's number stands in the command word, read as the NPC's is from the line.
+        const int32_t entry = BracketIndex(word);
+        if (entry >= 0 && entry < kNpcMessageMapSize) {
+            MessageMapFill fill;
+            for (int32_t i = 0; i < kMessageLinkCount; ++i) {
+                NextArgument();
+                if (std::strcmp(tokenBuffer, "TRUE") == 0) {
+                    fill.flag = 1;
+                    break;
+                }
+                if (std::strcmp(tokenBuffer, "FALSE") == 0) {
+                    fill.flag = 0;
+                    break;
+                }
+                fill.links[fill.linkCount++] = StoredLink(Evaluate(tokenBuffer));
+            }
+            fill.text = text();
+            FillMessageEntry(*world_.npcs, slot, entry, fill);
+            npc.instruction += advance;
+        }
+        // An entry outside 1-10 leaves the line like one with an unknown word.
+    }
+    if (std::strcmp(word, "SAY") == 0) {
+        const char* said = text();
+        // QuotedText keeps at most 299 characters, so the text always fits.
+        std::memcpy(npc.sayText, said, sizeof npc.sayText);
+        npc.sayText[kNpcSayTextSize - 1] = '\0';
+        // The NPC is addressed by the number on the line, which is its slot once placed.
+        world_.npcs->SayToNearbyPlayers(slot, TruncateToInt32(npc.posX),
+                                        TruncateToInt32(npc.posY));
+        npc.instruction += advance;
+    }
+    if (std::strcmp(word, "WAIT_FOR_DAY") == 0) {
+        const int32_t day = argument();
+        if (world_.clock != nullptr && world_.clock->dayCount == day) {
+            npc.waitTimer = 0.0f;
+            npc.action = kActionIdle;
+            npc.instruction += advance;
+        }
+        npc.action = kActionWaiting;
+        npc.waitTimer = 0.0f;
+    }
+    if (std::strcmp(word, "WAIT_FOR_TIME") == 0) {
+        const int32_t hour = argument();
+        const int32_t minute = argument();
+        if (world_.clock != nullptr && world_.clock->shownHour == hour &&
+            world_.clock->shownMinute == minute) {
+            npc.waitTimer = 0.0f;
+            npc.action = kActionIdle;
+            npc.instruction += advance;
+        }
+        npc.action = kActionWaiting;
+        npc.waitTimer = 0.0f;
+    }
+    if (std::strcmp(word, "WAIT_FOR") == 0) {
+        // Both texts are read before either is evaluated; the first keeps 19 characters.
+        char first[kWaitForArgumentSize] = {};
+        NextArgument();
+        std::memcpy(first, tokenBuffer, sizeof first - 1);
+        NextArgument();
+        char second[kScriptReadLimit + 1] = {};
+        std::memcpy(second, tokenBuffer, sizeof second - 1);
+        const int32_t other = Evaluate(first) - 1;
+        const int32_t done = Evaluate(second);
+        // Waiting for an NPC outside 1-50 leaves the line like one with an unknown word.
+        if (CMainObjectSet::ValidSlot(other)) {
+            if (world_.npcs->Npc(other).instruction >= done) {
+                npc.waitTimer = 0.0f;
+                npc.action = kActionIdle;
+                npc.instruction += advance;
+            }
+            npc.action = kActionWaiting;
+            npc.waitTimer += FrameTenths();
+        }
+    }
     if (std::strcmp(word, "SET_FACING") == 0) {
         const int32_t direction = Direction(text());
         if (direction >= 0) {
@@ -181,19 +250,40 @@ int32_t CServerScript::ExecuteNpcLine(const char* line, bool execute, int32_t ad
         npc.posY = static_cast<float>(y);
         npc.instruction += advance;
     }
-    if (std::strcmp(word, "SET_SPEED") == 0) {
-        npc.speed = static_cast<float>(argument());
+    // APPEAR and DISAPPEAR are found anywhere in the word and skip the remaining tests.
+    if (Contains(word, "DISAPPEAR")) {
+        npc.visible = 0;
         npc.instruction += advance;
-    }
-    if (std::strcmp(word, "WALKTO") == 0) {
-        const int32_t x = argument();
-        const int32_t y = argument();
-        npc.targetX = x;
-        npc.targetY = y;
-        npc.action = kActionWalking;
-        if (npc.posX == static_cast<float>(x) && npc.posY == static_cast<float>(y)) {
-            npc.action = kActionIdle;
+    } else if (Contains(word, "APPEAR")) {
+        npc.visible = 1;
+        npc.instruction += advance;
+    } else {
+        if (std::strcmp(word, "SET_SPEED") == 0) {
+            npc.speed = static_cast<float>(argument());
             npc.instruction += advance;
+        }
+        if (std::strcmp(word, "WALKTO") == 0) {
+            const int32_t x = argument();
+            const int32_t y = argument();
+            npc.targetX = x;
+            npc.targetY = y;
+            npc.action = kActionWalking;
+            // Arrival is exact: WalkStep puts the NPC on the target's whole units.
+            if (npc.posX == static_cast<float>(x) && npc.posY == static_cast<float>(y)) {
+                npc.action = kActionIdle;
+                npc.instruction += advance;
+            }
+        }
+        if (std::strcmp(word, "WAIT") == 0) {
+            // The timer is compared before this pass's increment is added.
+            const int32_t tenths = argument();
+            if (static_cast<float>(tenths) < npc.waitTimer) {
+                npc.waitTimer = 0.0f;
+                npc.action = kActionIdle;
+                npc.instruction += advance;
+            }
+            npc.action = kActionWaiting;
+            npc.waitTimer += FrameTenths();
         }
     }
 
@@ -208,4 +298,9 @@ int32_t CServerScript::ExecuteNpcLine(const char* line, bool execute, int32_t ad
         npc.instructionCount = -1;
     }
     return -100;
+}
+
+float CServerScript::FrameTenths() const {
+    const float frameTime = world_.frameTime ? world_.frameTime() : 0.0f;
+    return frameTime * 10.0f;
 }

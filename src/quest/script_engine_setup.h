@@ -22,6 +22,7 @@ constexpr uint64_t kScriptEngineStepLimit = 1000000;
 // kScriptEngineStepLimit tokens.
 std::unique_ptr<CXScript> SetUpScriptEngine(const char* scriptFile);
 
-// The engine's one function handler. Takes each host function's arguments off the value
-// stack; what the functions do with them is being filled in.
+// The engine's one function handler (host_functions.cpp). Tells the host functions apart by
+// the called name, takes each one's arguments off the value stack and acts on the world the
+// engine is bound to (BindHostWorld); it always gives -1, which the engine ignores.
 int32_t HostFunction(CXScript* engine, CXSymbol symbol);

@@ -5,6 +5,7 @@
 
 #include "npc/main_object_set.h"
 #include "npc/text_line_reader.h"
+#include "quest/host_functions.h"
 #include "quest/leading_number.h"
 #include "quest/quest_field.h"
 #include "quest/script_engine_setup.h"
@@ -57,12 +58,16 @@ CServerQuestLoader::CServerQuestLoader(CMainObjectSet& npcs, const NightDay& clo
     world.frameTime = std::move(frameTime);
     script_ = std::make_unique<CServerScript>(std::move(world));
     engine_ = SetUpScriptEngine(kXScriptFile);
-    // The person-script store joins here, after the engine, once person-script files exist.
+    personScripts_ = std::make_unique<CPersonScriptStore>();
+    // The engine runs only from the game tick, so its host functions meet a complete world.
+    BindHostWorld(engine_.get(), HostWorld{&npcs, personScripts_.get()});
 }
 
 CServerQuestLoader::~CServerQuestLoader() {
+    UnbindHostWorld(engine_.get());
     engine_.reset();
     script_.reset();
+    personScripts_.reset();
 }
 
 bool CServerQuestLoader::LoadQuest(const char* fileName) {

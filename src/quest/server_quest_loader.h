@@ -1,14 +1,15 @@
 #pragma once
-// CServerQuestLoader holds the scripted world: the server script, the XScript engine and the
-// table of script globals. At start-up it reads the quest file, a map of screens on which the
-// world's NPCs are placed, creates those NPCs through the NPC list "npc\clist.nst", and loads
-// the server script.
+// CServerQuestLoader holds the scripted world: the server script, the XScript engine with its
+// host functions, the person-script store and the table of script globals. At start-up it
+// reads the quest file, a map of screens on which the world's NPCs are placed, creates those
+// NPCs through the NPC list "npc\clist.nst", and loads the server script.
 
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
 
+#include "quest/person_script_store.h"
 #include "quest/script_world.h"
 #include "quest/server_script.h"
 
@@ -36,8 +37,8 @@ struct QuestScreen {
 
 class CServerQuestLoader {
 public:
-    // Creates the server script and sets up the XScript engine. `frameTime` gives the seconds
-    // of the running game tick to the script's wait commands.
+    // Creates the server script, sets up the XScript engine and creates the person-script
+    // store. `frameTime` gives the seconds of the running game tick to the wait commands.
     CServerQuestLoader(CMainObjectSet& npcs, const NightDay& clock, const GameWeather& weather,
                        std::function<float()> frameTime);
     ~CServerQuestLoader();
@@ -54,6 +55,7 @@ public:
 
     CServerScript* script() { return script_.get(); }
     CXScript* engine() { return engine_.get(); }
+    CPersonScriptStore* personScripts() { return personScripts_.get(); }
 
     QuestScreen screens[kQuestScreenSlots] = {};
     int32_t screenCount = 0;
@@ -73,6 +75,7 @@ private:
     CMainObjectSet& npcs_;
     std::unique_ptr<CServerScript> script_;
     std::unique_ptr<CXScript> engine_;
+    std::unique_ptr<CPersonScriptStore> personScripts_;
     bool reportedFull_ = false;
 };
 

@@ -14,6 +14,8 @@ constexpr int32_t kScriptMaxRunningLines = 500;  // a longer script is stored bu
 constexpr int32_t kScriptTokenSize = 300;
 constexpr int32_t kScriptTermSize = 50;
 constexpr int32_t kScriptReadLimit = 50;  // characters a reader takes at most
+// WAIT_FOR keeps its first argument, the NPC number, in a buffer of this many bytes.
+constexpr int32_t kWaitForArgumentSize = 20;
 // Line executions allowed in one main pass. Every nested IF block or section starts on a later
 // line, so nesting never goes deeper than the script is long, but a main section of many
 // RUN_PERSON_SCRIPT lines runs its section once for each: the work of a pass grows with the
@@ -79,6 +81,8 @@ private:
     // Empties the token buffer; only the bytes a reader may have written need clearing.
     void ClearToken();
     int32_t* GlobalSlot(int32_t index) const;
+    // Frame time × 10: what one pass of a waiting line adds to the NPC's wait timer.
+    float FrameTenths() const;
 
     ScriptWorld world_;
     int64_t budgetLeft_ = kScriptPassBudget;
