@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# A small world of person scripts run by --simulate: an NPC block walks, turns, says, waits
+# and disappears; a second NPC waits for the first, follows its position and stalls on
+# SET_MESSAGE; a third waits for a clock time and a day; the XScript program reads NPC
+# properties and fills message maps. The state blocks pin every step down to the tick.
+source "$(dirname "$0")/lib.sh"
+
+# One quest field: every byte with its top bit flipped, then '~'.
+field() {
+    local text=$1 i code
+    for ((i = 0; i < ${#text}; i++)); do
+        printf -v code '%d' "'${text:i:1}"
+        # shellcheck disable=SC2059
+        printf "\\x$(printf '%x' $((code + 128)))"
+    done
+    printf '~'
+}
+
+mkdir -p world/npc world/screens world/script
+# One screen at column 0, row 0; placements at world (100,100), (200,100), (300,100), (400,100).
+for f in 1 1 0 0 0 0 0 0 4 300 300 Walker 500 300 Talker 700 300 Stand 900 300 Keeper 0; do
+    field "$f"
+done >world/screens/ERtest2.qst
+cat >world/npc/chars.npc <<'END'
+[NAME]
+Walker
+[TYPE]
+personscript
+[SPEED]
+20
+[NAME]
+Talker
+[TYPE]
+personscript
+[SPEED]
+35
+[NAME]
+Stand
+[TYPE]
+still
+[SPEED]
+0
+[NAME]
+Keeper
+[TYPE]
+personscript
+[SPEED]
+35
+END
+printf 'Walker\nTalker\nStand\nKeeper\n' >world/npc/clist.nst
+cat >world/script/ERtest2.ers <<'END'
+IF NPC[01]>ENDED[1] = 1
+ SET_GLOBAL(GLOBAL[2], GLOBAL[2] + 1)
+ENDIF
+NPC[03]>MESSAGE_MAP[01](2,3,TRUE)$Stand and talk.$
+RUN_PERSON_SCRIPT[1]
+BEGIN_PERSON_SCRIPT[1]
+PERSON_BEGIN[01]
+NPC[01]>WALKTO(110,100)
+NPC[01]>SET_FACING($NORTH$)
+NPC[01]>SAY ($Made it$)
+NPC[01]>WAIT(10)
+NPC[01]>DISAPPEAR
+PERSON_END[01]
+PERSON_BEGIN[02]
+NPC[02]>WAIT_FOR(1, 3)
+NPC[02]>SET_HEAD_FACING($WEST$)
+NPC[02]>SAY ($Wait for me!$)
+NPC[02]>WALKTO(NPC[01]>XPOS + 10, 100)
+NPC[02]>SET_MESSAGE(3)
+PERSON_END[02]
+PERSON_BEGIN[04]
+NPC[04]>WAIT_FOR_TIME(12, 30)
+NPC[04]>SET_FACING($EAST$)
+NPC[04]>WAIT_FOR_DAY(1)
+NPC[04]>SET_FACING($WEST$)
+NPC[04]>WAIT(1000)
+PERSON_END[04]
+END_PERSON_SCRIPT
+END
+cat >world/script/XScript.txt <<'END'
+x = GetVar("NPC", 1, "XPOS");
+if (x == 110) { NPC_MessageMap(1, 2, "1.", 1, "I am here."); }
+NPC_MessageMap(2, 1, "3,4.", 2, "Hello there");
+e = GetVarEx("NPC", 1, "ENDED", 0);
+if (e == 1) { NPC_MessageMap(1, 3, "", 1, "All done."); }
+RunPersonScript("missing.txt", 1);
+END
+
+"$SERVER" --data world --simulate 2600 --dump-every 1 >out.txt 2>err.txt || fail "exit code $?"
+[ ! -s err.txt ] || fail "unexpected error output: $(cat err.txt)"
+
+# The state block printed after tick $1.
+block() { awk -v t="# tick $1" '$0 == t { on = 1; print; next } /^# tick/ { on = 0 } on' out.txt; }
+
+# Tick 1: the walk begins and moves in the same tick; the talker waits, counting tenths.
+cat >expected.txt <<'END'
+# tick 1
+clock day=0 hour=0 minute=0 text="" sky=0xECF8F7 raining=0 volume=0.000 lightning=0
+globals
+npc 0 pos=101.000,100.000 facing=1 head=1 action=3 visible=1 speed=20.000 type=2 message=0 instruction=0 count=5 ended=0000000000 wait=0.000 target=110,100 say=""
+npc 1 pos=200.000,100.000 facing=2 head=2 action=4 visible=1 speed=35.000 type=2 message=0 instruction=0 count=5 ended=0000000000 wait=0.500 target=0,0 say=""
+npc 2 pos=300.000,100.000 facing=2 head=2 action=0 visible=1 speed=0.000 type=3 message=0 instruction=0 count=-1 ended=0000000000 wait=0.000 target=0,0 say=""
+npc 3 pos=400.000,100.000 facing=2 head=2 action=4 visible=1 speed=35.000 type=2 message=0 instruction=0 count=5 ended=0000000000 wait=0.000 target=0,0 say=""
+map 1 1 flag=0 links=2,3 text="Hello there"
+map 2 1 flag=1 links=1,2 text="Stand and talk."
+END
+block 1 | diff expected.txt - >&2 || fail "tick 1 differs"
+
+# Tick 10: the walker stands on its target, but the walk completes only on the next pass.
+block 10 | grep -qx 'npc 0 pos=110.000,100.000 facing=1 head=1 action=3 visible=1 speed=20.000 type=2 message=0 instruction=0 count=5 ended=0000000000 wait=0.000 target=110,100 say=""' ||
+    fail "tick 10: $(block 10)"
+
+# Tick 11: WALKTO completes, SET_FACING and SAY follow in the same pass, WAIT begins; the
+# talker's WAIT_FOR sees instruction 3, turns its head, says, and walks to the walker's x + 10.
+cat >expected.txt <<'END'
+# tick 11
+clock day=0 hour=12 minute=2 text="12 :  3" sky=0xEBF8F7 raining=0 volume=0.000 lightning=0
+globals
+npc 0 pos=110.000,100.000 facing=0 head=0 action=4 visible=1 speed=20.000 type=2 message=0 instruction=3 count=5 ended=0000000000 wait=0.500 target=110,100 say="Made it"
+npc 1 pos=198.250,100.000 facing=3 head=3 action=3 visible=1 speed=35.000 type=2 message=0 instruction=3 count=5 ended=0000000000 wait=0.500 target=120,100 say="Wait for me!"
+npc 2 pos=300.000,100.000 facing=2 head=2 action=0 visible=1 speed=0.000 type=3 message=0 instruction=0 count=-1 ended=0000000000 wait=0.000 target=0,0 say=""
+npc 3 pos=400.000,100.000 facing=2 head=2 action=4 visible=1 speed=35.000 type=2 message=0 instruction=0 count=5 ended=0000000000 wait=0.000 target=0,0 say=""
+map 0 2 flag=1 links=0 text="I am here."
+map 1 1 flag=0 links=2,3 text="Hello there"
+map 2 1 flag=1 links=1,2 text="Stand and talk."
+END
+block 11 | diff expected.txt - >&2 || fail "tick 11 differs"
+
+# WAIT (10) completes on its 22nd pass, tick 32: DISAPPEAR follows, the block is finished.
+block 31 | grep -q '^npc 0 .* instruction=3 count=5 ended=0000000000 wait=10.500 ' ||
+    fail "tick 31: $(block 31)"
+block 32 | grep -q '^npc 0 .* action=0 visible=0 .* instruction=0 count=5 ended=1000000000 wait=0.500 ' ||
+    fail "tick 32: $(block 32)"
+block 32 | grep -qx 'map 0 3 flag=1 links=-1 text="All done."' || fail "tick 32 map: $(block 32)"
+block 33 | grep -qx 'globals 2=1' || fail "the main section sees ENDED from tick 33"
+block 33 | grep -q '^npc 0 .* count=0 ended=1000000000 ' || fail "tick 33: $(block 33)"
+
+# Tick 100: the talker arrived and stays on SET_MESSAGE for good.
+block 100 | grep -qx 'npc 1 pos=120.000,100.000 facing=3 head=3 action=0 visible=1 speed=35.000 type=2 message=2 instruction=4 count=5 ended=0000000000 wait=0.500 target=120,100 say="Wait for me!"' ||
+    fail "tick 100: $(block 100)"
+block 2600 | grep -q '^npc 1 .* message=2 instruction=4 ' || fail "the talker moved on"
+
+# The keeper: 12 : 30 is shown from tick 105's clock step, so its pass of tick 106 completes
+# WAIT_FOR_TIME; day 1 comes with tick 2520's clock step and completes WAIT_FOR_DAY at 2521.
+block 105 | grep -q '^npc 3 .* facing=2 head=2 action=4 .* instruction=0 ' || fail "tick 105: $(block 105)"
+block 106 | grep -q '^clock day=0 hour=12 minute=30 ' || fail "tick 106 clock: $(block 106)"
+block 106 | grep -q '^npc 3 .* facing=1 head=1 action=4 .* instruction=2 .* wait=0.000 ' ||
+    fail "tick 106: $(block 106)"
+block 2520 | grep -q '^npc 3 .* facing=1 .* instruction=2 ' || fail "tick 2520: $(block 2520)"
+block 2521 | grep -q '^clock day=1 ' || fail "tick 2521 clock: $(block 2521)"
+block 2521 | grep -q '^npc 3 .* facing=3 head=3 action=4 .* instruction=4 .* wait=0.500 ' ||
+    fail "tick 2521: $(block 2521)"
+
+# RunPersonScript of a missing file: the two debug-log entries, once for the whole run.
+[ "$(grep -c '^Error: Could not open Person Script File:$' world/ErrorChk.txt)" = 1 ] ||
+    fail "the missing person-script file must be logged once"
+grep -qx 'script\\missing.txt' world/ErrorChk.txt || fail "the log names the path"
+
+# The same world twice gives the same bytes.
+"$SERVER" --data world --simulate 2600 --dump-every 1 >again.txt || fail "exit code $?"
+cmp -s out.txt again.txt || fail "two runs of the same world differ"
+echo PASS
