@@ -56,6 +56,11 @@ cp -r "$GAMEDATA" default
 "$SERVER" --data default --simulate 600 --dump-every 200 >run2.txt || fail "exit code $?"
 cmp -s run1.txt run2.txt || fail "two runs of the same world differ"
 [ "$(grep -c '^npc ' run1.txt)" = 12 ] || fail "the default world places four NPCs"
+grep -qx 'map 0 1 flag=1 links=1,2 text="Halt! The village gate closes at nightfall."' run1.txt ||
+    fail "the XScript program fills the guard's message map"
+grep -qx 'map 3 1 flag=1 links=1 text="The oak was old when the village was young."' run1.txt ||
+    fail "MESSAGE_MAP lines fill the keeper's message map"
+grep -q '^npc 0 .* say="All quiet on the east road."$' run1.txt || fail "the guard speaks on his round"
 
 # Bad options are usage errors.
 for args in "--simulate" "--simulate -1" "--simulate 5 --dump-every 0" "--seed 3" \

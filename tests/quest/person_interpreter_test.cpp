@@ -386,6 +386,8 @@ TEST_F(PersonInterpreterTest, MessageMapLinesFillTheNamedEntry) {
         {"NPC[01]>MESSAGE_MAP[01](TRUE)$x$", 0, {}, 0, 1, "x"},
         {"NPC[01]>MESSAGE_MAP[07](129,TRUE)$wraps$", 6, {-128}, 0, 1, "wraps"},
         {"NPC[01]>XMESSAGE_MAP[4]( 2, TRUE)$Contains$", 3, {1}, 0, 1, "Contains"},
+        // Without TRUE or FALSE five arguments are read; the text and the missing ones are 0.
+        {"NPC[01]>MESSAGE_MAP[05](2)$Hi$", 4, {1, -1, -1, -1, -1}, 1, 1, "Hi"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
