@@ -178,11 +178,11 @@ int32_t CServerScript::ExecuteNpcLine(const char* line, bool execute, int32_t ad
     if (std::strcmp(word, "SAY") == 0) {
         const char* said = text();
         // QuotedText keeps at most 299 characters, so the text always fits.
+        static_assert(sizeof npc.sayText == sizeof tokenBuffer);
         std::memcpy(npc.sayText, said, sizeof npc.sayText);
         npc.sayText[kNpcSayTextSize - 1] = '\0';
         // The NPC is addressed by the number on the line, which is its slot once placed.
-        world_.npcs->SayToNearbyPlayers(slot, TruncateToInt32(npc.posX),
-                                        TruncateToInt32(npc.posY));
+        world_.npcs->SayToNearbyPlayers(slot, TruncateToInt32(npc.posX), TruncateToInt32(npc.posY));
         npc.instruction += advance;
     }
     if (std::strcmp(word, "WAIT_FOR_DAY") == 0) {

@@ -59,8 +59,9 @@ void CPersonScriptStore::AddFile(const char* name) {
     }
     if (static_cast<int32_t>(files_.size()) >= kPersonScriptMaxFiles) {
         if (!reportedFull_) {
-            LogLine("CPersonScriptStore: Too many person script files, further files are "
-                    "not registered!");
+            LogLine(
+                "CPersonScriptStore: Too many person script files, further files are "
+                "not registered!");
             reportedFull_ = true;
         }
         return;
@@ -77,8 +78,8 @@ void CPersonScriptStore::AddFile(const char* name) {
         LogLine(windowsPath.c_str());
     } else {
         char buffer[kPersonScriptReadSize];
-        for (int32_t read = 0; read < kPersonScriptMaxReads &&
-                               ReadTextLine(stream, buffer, kPersonScriptReadSize);
+        for (int32_t read = 0;
+             read < kPersonScriptMaxReads && ReadTextLine(stream, buffer, kPersonScriptReadSize);
              ++read) {
             file.lines.push_back(PersonScriptLine{read});
         }

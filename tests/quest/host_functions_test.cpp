@@ -66,9 +66,9 @@ TEST_F(HostFunctionsTest, GetVarReadsAPropertyNamedExactly) {
         const char* property;
         int32_t value;
     } cases[] = {
-        {"XPOS", 123},  {"YPOS", -4},      {"MESSAGE", -2},      {"INSTRUCTION", 5},
-        {"ENDED", 1},   {"XPOSITION", -1}, {"xpos", -1},         {"XPOS ", -1},
-        {"", -1},       {"POS", -1},       {"INSTRUCTIONS", -1}, {"ENDED[1]", -1},
+        {"XPOS", 123}, {"YPOS", -4},      {"MESSAGE", -2},      {"INSTRUCTION", 5},
+        {"ENDED", 1},  {"XPOSITION", -1}, {"xpos", -1},         {"XPOS ", -1},
+        {"", -1},      {"POS", -1},       {"INSTRUCTIONS", -1}, {"ENDED[1]", -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.property);
@@ -85,8 +85,7 @@ TEST_F(HostFunctionsTest, GetVarPushesNothingForAnyTargetButNpc) {
     for (const char* target : {"PLAYER", "npc", "NPC ", "", "NPCS"}) {
         SCOPED_TRACE(target);
         EXPECT_TRUE(Call("GetVar", {Text(target), Number(1), Text("XPOS")}).empty());
-        EXPECT_TRUE(
-            Call("GetVarEx", {Text(target), Number(1), Text("XPOS"), Number(0)}).empty());
+        EXPECT_TRUE(Call("GetVarEx", {Text(target), Number(1), Text("XPOS"), Number(0)}).empty());
     }
 }
 
@@ -98,7 +97,7 @@ TEST_F(HostFunctionsTest, GetVarExReadsTheEndedFlagOfScriptKPlusOne) {
         int32_t k;
         int32_t value;
     } cases[] = {
-        {"GetVarEx", 1, 1}, {"GetVarEx", 0, 0},  {"GetVarEx", 2, 0}, {"GetVarEx", 9, 1},
+        {"GetVarEx", 1, 1},  {"GetVarEx", 0, 0},  {"GetVarEx", 2, 0}, {"GetVarEx", 9, 1},
         {"GetVarEx", 10, 0}, {"GetVarEx", -1, 0}, {"GetVar", 0, 0},
     };
     for (const auto& c : cases) {
@@ -294,10 +293,10 @@ TEST_F(HostFunctionsTest, ConcurrentCopiesSeeWholeEntries) {
         while (!done.load()) {
             world.npcs.CopyMessageEntry(0, 0, copy);
             const bool first = copy.text[0] == 'A';
-            const bool whole = first ? copy.linkCount == 1 && copy.links[0] == 0 &&
-                                           std::strlen(copy.text) == 200
-                                     : std::strcmp(copy.text, "B") == 0 &&
-                                           copy.linkCount == 3 && copy.links[2] == 8;
+            const bool whole =
+                first
+                    ? copy.linkCount == 1 && copy.links[0] == 0 && std::strlen(copy.text) == 200
+                    : std::strcmp(copy.text, "B") == 0 && copy.linkCount == 3 && copy.links[2] == 8;
             if (!whole && std::strcmp(copy.text, kMessagePlaceholderText) != 0) {
                 torn.fetch_add(1);
             }

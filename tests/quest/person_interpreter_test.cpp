@@ -193,9 +193,10 @@ TEST_F(PersonInterpreterTest, LinesNamingNoNpcAreIgnored) {
 }
 
 TEST_F(PersonInterpreterTest, ABlockWalksSaysWaitsAndThenEnds) {
-    world.LoadScript(SectionWithBlock("NPC[01]>WALKTO(110,100)\n"
-                                      "NPC[01]>SAY ($Hello$)\n"
-                                      "NPC[01]>WAIT (20)\n"));
+    world.LoadScript(
+        SectionWithBlock("NPC[01]>WALKTO(110,100)\n"
+                         "NPC[01]>SAY ($Hello$)\n"
+                         "NPC[01]>WAIT (20)\n"));
     // 10 units at 1.75 a tick: the walk lands on tick 6, and tick 7's pass completes it.
     const int arrived = TicksUntil([&] { return Npc(0).posX == 110.0f; });
     ASSERT_EQ(arrived, 6);
@@ -235,8 +236,8 @@ TEST_F(PersonInterpreterTest, WaitCompletesOnThePassWhoseTimerAlreadyExceedsItsT
         int pass;  // the pass on which the wait completes and the next line runs
     };
     const Case cases[] = {
-        {"10", 0.05f, 22}, {"0", 0.05f, 2},  {"-1", 0.05f, 1},
-        {"10", 1.0f, 3},   {"3", 0.25f, 3},  {"GLOBAL[3] * 2", 0.05f, 22},
+        {"10", 0.05f, 22}, {"0", 0.05f, 2}, {"-1", 0.05f, 1},
+        {"10", 1.0f, 3},   {"3", 0.25f, 3}, {"GLOBAL[3] * 2", 0.05f, 22},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.tenths) + " at " + std::to_string(c.frameTime));
@@ -265,9 +266,10 @@ TEST_F(PersonInterpreterTest, WaitCompletesOnThePassWhoseTimerAlreadyExceedsItsT
 }
 
 TEST_F(PersonInterpreterTest, SetMessageInABlockHoldsTheNpcOnThatInstruction) {
-    world.LoadScript(SectionWithBlock("NPC[01]>SET_POSITION(1,2)\n"
-                                      "NPC[01]>SET_MESSAGE(2)\n"
-                                      "NPC[01]>SET_FACING($WEST$)\n"));
+    world.LoadScript(
+        SectionWithBlock("NPC[01]>SET_POSITION(1,2)\n"
+                         "NPC[01]>SET_MESSAGE(2)\n"
+                         "NPC[01]>SET_FACING($WEST$)\n"));
     for (int i = 0; i < 20; ++i) {
         Tick();
     }
@@ -279,10 +281,11 @@ TEST_F(PersonInterpreterTest, SetMessageInABlockHoldsTheNpcOnThatInstruction) {
 }
 
 TEST_F(PersonInterpreterTest, ABlockOfImmediateInstructionsNeverSetsEnded) {
-    world.LoadScript(SectionWithBlock("NPC[01]>SET_POSITION(5,6)\n"
-                                      "NPC[01]>SET_FACING($EAST$)\n"
-                                      "NPC[01]>DISAPPEAR\n"
-                                      "NPC[01]>APPEAR\n"));
+    world.LoadScript(
+        SectionWithBlock("NPC[01]>SET_POSITION(5,6)\n"
+                         "NPC[01]>SET_FACING($EAST$)\n"
+                         "NPC[01]>DISAPPEAR\n"
+                         "NPC[01]>APPEAR\n"));
     Npc(0).visible = 0;
     Tick();
     EXPECT_EQ(Npc(0).instruction, 4);
@@ -347,10 +350,9 @@ TEST_F(PersonInterpreterTest, ResetAfterTheSectionRanOnceMoreEndsAgainAtOnce) {
 }
 
 TEST_F(PersonInterpreterTest, WalkToAnotherNpcsPositionFollowsIt) {
-    world.LoadScript(
-        "NPC[02]>WALKTO(200,160)\n" +
-        SectionWithBlock("NPC[01]>WALKTO(NPC[02]>XPOS, NPC[02]>YPOS)\n"
-                         "NPC[01]>SAY ($Caught you$)\n"));
+    world.LoadScript("NPC[02]>WALKTO(200,160)\n" +
+                     SectionWithBlock("NPC[01]>WALKTO(NPC[02]>XPOS, NPC[02]>YPOS)\n"
+                                      "NPC[01]>SAY ($Caught you$)\n"));
     Npc(0).speed = 20.0f;
     Npc(1).posX = 140.0f;
     std::vector<int32_t> targets;
@@ -544,9 +546,8 @@ TEST_F(PersonInterpreterTest, AppearAndDisappearAreFoundAnywhereInTheWord) {
         uint8_t visible;
     };
     const Case cases[] = {
-        {"DISAPPEAR", 1, 0}, {"APPEAR", 0, 1},        {"REAPPEAR", 0, 1},
-        {"DISAPPEAR(5)", 1, 0}, {"NOW_DISAPPEARING", 1, 0}, {"APPEARS", 0, 1},
-        {"APPEA", 0, 0},     {"disappear", 1, 1},
+        {"DISAPPEAR", 1, 0},        {"APPEAR", 0, 1},  {"REAPPEAR", 0, 1}, {"DISAPPEAR(5)", 1, 0},
+        {"NOW_DISAPPEARING", 1, 0}, {"APPEARS", 0, 1}, {"APPEA", 0, 0},    {"disappear", 1, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.word);
@@ -567,10 +568,10 @@ TEST_F(PersonInterpreterTest, QueriesMatchPropertyWordsBySubstring) {
         const char* term;
         int32_t value;
     } cases[] = {
-        {"NPC[02]>XPOS", 123},       {"NPC[02]>XPOSITION", 123}, {"NPC[02]>YPOS", -4},
-        {"NPC[02]>INSTRUCTION", 3},  {"NPC[02]>MESSAGE", 7},      {"NPC[02]>ENDED[3]", 1},
-        {"NPC[02]>ENDED[2]", 0},     {"NPC[02]>ENDED[11]", 0},    {"NPC[02]>POSX", -100},
-        {"NPC[02]>MESSAGE_MAP", 7},  {"NPC[2]>XPOS", 123},        {"NPC[02]>", -100},
+        {"NPC[02]>XPOS", 123},      {"NPC[02]>XPOSITION", 123}, {"NPC[02]>YPOS", -4},
+        {"NPC[02]>INSTRUCTION", 3}, {"NPC[02]>MESSAGE", 7},     {"NPC[02]>ENDED[3]", 1},
+        {"NPC[02]>ENDED[2]", 0},    {"NPC[02]>ENDED[11]", 0},   {"NPC[02]>POSX", -100},
+        {"NPC[02]>MESSAGE_MAP", 7}, {"NPC[2]>XPOS", 123},       {"NPC[02]>", -100},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(world.Script().QueryNpc(c.term), c.value) << c.term;

@@ -37,7 +37,7 @@ TEST_F(PersonScriptStoreTest, AFileIsReadOneRecordPerLineOrPieceOfALongLine) {
         {"three.txt", "NPC[01]>WALKTO(1,2)\nNPC[01]>SAY ($Hi$)\nEND", 3},
         {"crlf.txt", "a\r\nb\r\n", 2},
         {"empty.txt", "", 0},
-        {"long.txt", std::string(2500, 'x') + "\n", 3},   // 1023 + 1023 + 455 bytes
+        {"long.txt", std::string(2500, 'x') + "\n", 3},  // 1023 + 1023 + 455 bytes
         {"edge.txt", std::string(1023, 'y') + "\n", 2},  // the line end is a read of its own
         {"sub\\inner.txt", "one\n", 1},
     };
@@ -68,7 +68,7 @@ TEST_F(PersonScriptStoreTest, ANameIsRegisteredOnlyOnce) {
     store.AddFile("walk.txt");
     ASSERT_EQ(store.Files().size(), 1u);
     EXPECT_EQ(store.Files()[0].lines.size(), 1u);  // not read again
-    store.AddFile("Walk.txt");                      // names are compared exactly
+    store.AddFile("Walk.txt");                     // names are compared exactly
     EXPECT_EQ(store.Files().size(), 2u);
 }
 
@@ -98,8 +98,8 @@ TEST_F(PersonScriptStoreTest, NamesKeepTheirFirstFiftyOneCharacters) {
 TEST_F(PersonScriptStoreTest, FilesOutsideTheScriptFolderOrNotRegularAreNotRead) {
     dir.Write("secret.txt", "secret\n");
     dir.Write("script/folder/inside.txt", "x\n");
-    for (const char* name : {"..\\secret.txt", "../secret.txt", "folder", "folder/../../secret.txt",
-                             "..", ""}) {
+    for (const char* name :
+         {"..\\secret.txt", "../secret.txt", "folder", "folder/../../secret.txt", "..", ""}) {
         SCOPED_TRACE(name);
         store.AddFile(name);
         const PersonScriptFile* file = store.Find(name);

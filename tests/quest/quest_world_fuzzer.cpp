@@ -1,5 +1,7 @@
-// Any quest file and any server script: loading them and running main passes must stay within
-// bounds and finish. The input is the quest file, then "@@@", then the server script.
+// Any quest file, server script and XScript program: loading them and running ticks, with the
+// person-script commands and the host functions, must stay within bounds and finish. The
+// input is the quest file, then "@@@", then the server script, then "@@@" and the XScript
+// program (each part may be missing).
 
 #include <atomic>
 #include <cstddef>
@@ -18,6 +20,7 @@
 #include "world/night_day.h"
 #include "world/random.h"
 #include "world/time_source.h"
+#include "xscript/xscript.h"
 
 namespace {
 
@@ -42,6 +45,7 @@ void EnterWorld() {
     std::filesystem::current_path(dir);
     WriteFile("npc/clist.nst", "Guard\nGuard2\nMiller\nOld\n");
     WriteFile("npc/chars.npc", "[NAME]\nGuard\n[TYPE]\npersonscript\n[SPEED]\n40\n");
+    WriteFile("script/walk.txt", "NPC[01]>WALKTO(1,2)\n");
 }
 
 }  // namespace
@@ -51,10 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const size_t split = input.find("@@@");
     const std::string_view quest = input.substr(0, split);
-    const std::string_view script =
+    std::string_view script =
         split == std::string_view::npos ? std::string_view() : input.substr(split + 3);
+    const size_t programSplit = script.find("@@@");
+    const std::string_view program = programSplit == std::string_view::npos
+                                         ? std::string_view()
+                                         : script.substr(programSplit + 3);
+    script = script.substr(0, programSplit);
     WriteFile("screens/ERtest2.qst", quest);
     WriteFile("script/ERtest2.ers", script);
+    WriteFile("script/XScript.txt", program);
 
     ManualTimeSource time(1000);
     std::atomic<int32_t> rate{50};
@@ -74,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (int tick = 1; tick <= 6; ++tick) {
         loader.script()->RunMainPass();
+        loader.engine()->Run();
         npcs.Tick(0.05f);
         if (tick % 5 == 0) {
             clock.UpdateNightDay(weather);
