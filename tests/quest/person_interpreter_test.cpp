@@ -390,6 +390,8 @@ TEST_F(PersonInterpreterTest, MessageMapLinesFillTheNamedEntry) {
         {"NPC[01]>XMESSAGE_MAP[4]( 2, TRUE)$Contains$", 3, {1}, 0, 1, "Contains"},
         // Without TRUE or FALSE five arguments are read; the text and the missing ones are 0.
         {"NPC[01]>MESSAGE_MAP[05](2)$Hi$", 4, {1, -1, -1, -1, -1}, 1, 1, "Hi"},
+        // "TRUE " is no flag but an expression with a trailing blank, which reads -100.
+        {"NPC[01]>MESSAGE_MAP[06](3, TRUE )$Hi$", 5, {2, -101, -1, -1, -1}, 0, 0, "Hi"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
