@@ -1,0 +1,119 @@
+// The host on real loopback UDP, without the game: events on the handler threads, removing a
+// player, statistics, enumeration on UDP 6073, and sends that never wait for the network.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <vector>
+
+#include "dplay8/udp_host.h"
+#include "dplay8/udp_test_client.h"
+
+namespace {
+
+using er_test::UdpTestClient;
+
+dplay8::HostConfig Config() {
+    dplay8::HostConfig c;
+    c.application = *dplay8::ParseGuid("{EDE9493E-6AC8-4F15-8D01-8B163200B966}");
+    c.instance = *dplay8::ParseGuid("{94BE8123-A1AB-48FB-A2E7-23859E658936}");
+    c.session_name = u"udp";
+    c.close_linger = 200;
+    return c;
+}
+
+struct Events {
+    std::mutex mutex;
+    std::vector<dplay8::HostEvent> seen;
+    void operator()(dplay8::HostEvent& e) {
+        std::lock_guard lock(mutex);
+        seen.push_back(e);
+    }
+    size_t Count(dplay8::HostEventType type) {
+        std::lock_guard lock(mutex);
+        return size_t(
+            std::count_if(seen.begin(), seen.end(), [&](const auto& e) { return e.type == type; }));
+    }
+};
+
+dplay8::UdpHostOptions Loopback() {
+    dplay8::UdpHostOptions o;
+    o.bind_address = 0x7F000001;
+    o.enumeration_port = false;
+    return o;
+}
+
+TEST(Dplay8UdpHost, AJoinedClientsMessagesReachTheHandlerAndRemovingItEndsTheClient) {
+    Events events;
+    dplay8::UdpHost host;
+    ASSERT_EQ(host.Start(Config(), Loopback(), std::ref(events)), 0);
+    EXPECT_NE(host.port(), 0);
+    EXPECT_FALSE(host.answers_enumeration_port());
+    UdpTestClient client(host.port());
+    ASSERT_TRUE(client.Join(u"Zed", Config().application));
+    ASSERT_TRUE(client.Send({1, 2, 3}));
+    ASSERT_TRUE(
+        client.PumpUntil([&] { return events.Count(dplay8::HostEventType::kMessage) == 1; }));
+    {
+        std::lock_guard lock(events.mutex);
+        EXPECT_EQ(events.seen[0].type, dplay8::HostEventType::kPlayerCreated);
+        EXPECT_EQ(events.seen[0].name, u"Zed");
+        EXPECT_EQ(events.seen[1].data, (dplay8::Bytes{1, 2, 3}));
+        EXPECT_EQ(events.seen[1].dpnid, client.dpnid());
+    }
+    auto stats = host.Stats(client.dpnid());
+    ASSERT_TRUE(stats);
+    EXPECT_GE(stats->messages_received, 1u);
+    EXPECT_EQ(host.player_count(), 1u);
+
+    host.DestroyPlayer(client.dpnid());
+    ASSERT_TRUE(client.PumpUntil([&] { return client.ended(); }));
+    ASSERT_TRUE(client.PumpUntil(
+        [&] { return events.Count(dplay8::HostEventType::kPlayerDestroyed) == 1; }));
+    EXPECT_FALSE(host.Stats(client.dpnid()));
+    host.Close();
+}
+
+TEST(Dplay8UdpHost, SendsToAVanishedClientNeverWait) {
+    Events events;
+    dplay8::UdpHost host;
+    ASSERT_EQ(host.Start(Config(), Loopback(), std::ref(events)), 0);
+    UdpTestClient client(host.port());
+    ASSERT_TRUE(client.Join(u"gone", Config().application));
+    const uint32_t id = client.dpnid();
+    client.Drop();
+    const std::vector<uint8_t> message(600, 0x5A);
+    dplay8::SendOptions guaranteed;
+    guaranteed.guaranteed = true;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20000; ++i)
+        host.Send(id, message, guaranteed);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(2));
+    // Closing with a peer that never answers takes the linger time, not the retry schedule.
+    const auto closing = std::chrono::steady_clock::now();
+    host.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(3));
+    EXPECT_EQ(events.Count(dplay8::HostEventType::kPlayerDestroyed), 1u);
+}
+
+TEST(Dplay8UdpHost, AnswersEnumerationOnPort6073WhenItIsFree) {
+    Events events;
+    dplay8::UdpHost host;
+    dplay8::UdpHostOptions options = Loopback();
+    options.enumeration_port = true;
+    ASSERT_EQ(host.Start(Config(), options, std::ref(events)), 0);
+    if (!host.answers_enumeration_port())
+        GTEST_SKIP() << "UDP 6073 is in use on this machine";
+    UdpTestClient asker(dplay8::kEnumerationPort);
+    auto found = asker.Enumerate(Config().application);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->session_name, u"udp");
+    UdpTestClient direct(host.port());
+    EXPECT_TRUE(direct.Enumerate(std::nullopt));
+    host.Close();
+}
+
+}  // namespace
