@@ -41,10 +41,17 @@ void HostSession::HandleDatagram(const Endpoint& from, SocketRole socket, ByteSp
     auto it = peers_.find(from);
     const bool connect =
         ClassifyFrame(datagram) == FrameKind::kCommand && CommandOpcode(datagram) == kOpConnect;
-    if (it != peers_.end() && connect && it->second.conn.state() == ConnectionState::kClosed) {
-        // The endpoint starts over (a client restarted on the same port).
-        peers_.erase(it);
-        it = peers_.end();
+    if (it != peers_.end() && connect) {
+        // A CONNECT for another transport session from a known endpoint means the client
+        // there started over (restarted on the same port, or a NAT reused the mapping): the
+        // old one is gone. Repeats of the first CONNECT carry the same session id.
+        auto f = DecodeHandshake(datagram);
+        if (f && (f->session_id != it->second.conn.session_id() ||
+                  it->second.conn.state() == ConnectionState::kClosed)) {
+            Leave(it->second, kDestroyConnectionLost);
+            peers_.erase(it);
+            it = peers_.end();
+        }
     }
     if (it == peers_.end()) {
         if (!connect || closing_ || PendingCount() >= config_.max_pending)

@@ -147,6 +147,27 @@ TEST(Dplay8HostSession, ASilentClientIsDestroyedAsConnectionLost) {
     EXPECT_EQ(sim.host_events().back().reason, dplay8::kDestroyConnectionLost);
 }
 
+TEST(Dplay8HostSession, AClientStartingOverOnTheSameEndpointReplacesTheOldPlayer) {
+    HostSimulation sim(Config());
+    SimClient& alice = sim.AddClient(u"Alice", kApplication);
+    ASSERT_TRUE(Join(sim, alice));
+    const uint32_t old_id = alice.session->dpnid();
+    dplay8::ClientConfig config;
+    config.application = kApplication;
+    config.name = u"Alice again";
+    config.session_id = 0xABCD;
+    alice.session = std::make_unique<dplay8::ClientSession>(config, sim.now());
+    sim.Collect();
+    ASSERT_TRUE(sim.RunUntil([&] { return alice.session->joined(); }, sim.now() + 5000));
+    ASSERT_TRUE(sim.RunUntil([&] { return CountHost(sim, HostEventType::kPlayerCreated) == 2; },
+                             sim.now() + 5000));
+    EXPECT_EQ(CountHost(sim, HostEventType::kPlayerDestroyed, old_id), 1u);
+    EXPECT_NE(alice.session->dpnid(), old_id);
+    EXPECT_EQ(sim.host_events().back().name, u"Alice again");
+    EXPECT_EQ(sim.host().player_count(), 1u);
+    EXPECT_EQ(sim.host().connection_count(), 1u);
+}
+
 TEST(Dplay8HostSession, RefusedRequestsGetConnectFailedWithTheirCode) {
     struct Case {
         const char* what;
