@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -74,6 +76,65 @@ TEST(Dplay8UdpHost, AJoinedClientsMessagesReachTheHandlerAndRemovingItEndsTheCli
         [&] { return events.Count(dplay8::HostEventType::kPlayerDestroyed) == 1; }));
     EXPECT_FALSE(host.Stats(client.dpnid()));
     host.Close();
+}
+
+// Sixteen clients each send numbered messages; the handler threads echo every one back at
+// once. Each player's messages reach the handler in order, and every echo arrives in order.
+TEST(Dplay8UdpHost, ManyClientsAreHandledInOrderWhileHandlersSendConcurrently) {
+    constexpr int kClients = 16;
+    constexpr int kMessages = 200;
+    dplay8::UdpHost host;
+    std::mutex mutex;
+    std::map<uint32_t, std::vector<int>> received;
+    int out_of_order = 0;
+    dplay8::SendOptions guaranteed;
+    guaranteed.guaranteed = true;
+    ASSERT_EQ(host.Start(Config(), Loopback(),
+                         [&](dplay8::HostEvent& e) {
+                             if (e.type != dplay8::HostEventType::kMessage || e.data.size() != 2)
+                                 return;
+                             const int n = e.data[0] | e.data[1] << 8;
+                             {
+                                 std::lock_guard lock(mutex);
+                                 auto& seen = received[e.dpnid];
+                                 if (seen.size() != size_t(n))
+                                     ++out_of_order;
+                                 seen.push_back(n);
+                             }
+                             host.Send(e.dpnid, e.data, guaranteed);
+                         }),
+              0);
+    std::vector<std::unique_ptr<UdpTestClient>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<UdpTestClient>(host.port()));
+        ASSERT_TRUE(clients.back()->Join(u"c", Config().application));
+    }
+    for (int n = 0; n < kMessages; ++n) {
+        for (auto& c : clients)
+            c->Queue({uint8_t(n), uint8_t(n >> 8)});
+        if (n % 20 == 19) {
+            for (auto& c : clients)
+                c->PumpFor(0);
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    bool all = false;
+    while (!all && std::chrono::steady_clock::now() < deadline) {
+        all = true;
+        for (auto& c : clients) {
+            c->PumpFor(0);
+            all = all && c->messages.size() == size_t(kMessages);
+        }
+    }
+    ASSERT_TRUE(all);
+    for (auto& c : clients) {
+        for (int n = 0; n < kMessages; ++n)
+            ASSERT_EQ(c->messages[size_t(n)], (std::vector<uint8_t>{uint8_t(n), uint8_t(n >> 8)}));
+    }
+    host.Close();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(out_of_order, 0);
+    EXPECT_EQ(received.size(), size_t(kClients));
 }
 
 TEST(Dplay8UdpHost, SendsToAVanishedClientNeverWait) {
