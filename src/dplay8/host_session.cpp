@@ -183,7 +183,11 @@ void HostSession::Admit(const Endpoint& at, Peer& peer, const PlayerConnectInfo&
     settings.closing = closing_;
     settings.password = config_.password;
     settings.max_players = config_.max_players;
-    settings.current_players = uint32_t(joined_.size() + 1);
+    // Clients admitted but not yet acknowledged hold their places too.
+    const auto admitted = std::count_if(peers_.begin(), peers_.end(), [](const auto& p) {
+        return p.second.stage == Stage::kAwaitAck;
+    });
+    settings.current_players = uint32_t(joined_.size() + size_t(admitted) + 1);
     HResult result = CheckConnectRequest(request, settings);
     const uint32_t dpnid = result == kOk ? AllocateDpnid() : 0;
     if (result == kOk && dpnid == 0)

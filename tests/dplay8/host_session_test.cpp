@@ -173,17 +173,21 @@ TEST(Dplay8HostSession, RefusedRequestsGetConnectFailedWithTheirCode) {
         const char* what;
         dplay8::Guid application;
         uint32_t max_players;
+        bool password;
         dplay8::HResult expected;
     };
     const Case cases[] = {
-        {"another application", kOther, 0, dplay8::kErrInvalidApplication},
-        {"a full session (the server player fills it)", kApplication, 1,
+        {"another application", kOther, 0, false, dplay8::kErrInvalidApplication},
+        {"a full session (the server player fills it)", kApplication, 1, false,
          dplay8::kErrHostRejectedConnection},
+        {"no password where one is required", kApplication, 0, true, dplay8::kErrInvalidPassword},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         dplay8::HostConfig config = Config();
         config.max_players = c.max_players;
+        if (c.password)
+            config.password = u"secret";
         HostSimulation sim(config);
         SimClient& bob = sim.AddClient(u"Bob", c.application);
         ASSERT_TRUE(sim.RunUntil([&] { return HasEvent(bob, ClientEventType::kConnectFailed); },
@@ -197,6 +201,18 @@ TEST(Dplay8HostSession, RefusedRequestsGetConnectFailedWithTheirCode) {
         EXPECT_EQ(sim.host().player_count(), 0u);
         EXPECT_TRUE(bob.session->ended());
     }
+}
+
+TEST(Dplay8HostSession, ClientsStillJoiningCountAgainstTheLimit) {
+    dplay8::HostConfig config = Config();
+    config.max_players = 2;  // the server's player and one client
+    HostSimulation sim(config);
+    SimClient& a = sim.AddClient(u"a", kApplication);
+    SimClient& b = sim.AddClient(u"b", kApplication);
+    sim.RunFor(5000);
+    EXPECT_EQ(CountHost(sim, HostEventType::kPlayerCreated), 1u);
+    EXPECT_NE(a.session->joined(), b.session->joined());
+    EXPECT_TRUE(HasEvent(a.session->joined() ? b : a, ClientEventType::kConnectFailed));
 }
 
 TEST(Dplay8HostSession, EnumerationIsAnsweredOnTheSocketItArrivedOnForOurApplicationOnly) {
