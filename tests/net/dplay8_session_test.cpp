@@ -239,6 +239,47 @@ TEST_F(Dplay8SessionLoopback, PlayerStatisticsComeFromTheTransport) {
     EXPECT_LT(seen.latency, 1000u);
 }
 
+// Eight clients move and chat at once while others leave: every report is answered, every
+// leave announced, and stopping leaves nobody behind. Run under ThreadSanitizer as well.
+TEST_F(Dplay8SessionLoopback, ManyClientsPlayingAtOnceAreAllServed) {
+    constexpr int kClients = 8;
+    constexpr int kReports = 30;
+    Host();
+    std::vector<std::unique_ptr<UdpTestClient>> clients;
+    for (int i = 0; i < kClients; ++i)
+        clients.push_back(JoinAs(u"p" + std::u16string(1, char16_t('0' + i))));
+    for (int n = 0; n < kReports; ++n) {
+        for (int i = 0; i < kClients; ++i) {
+            clients[size_t(i)]->Queue(Position(kMsgPlayerMoving, float(10 * i), float(n)));
+            if (n % 10 == 0)
+                clients[size_t(i)]->Queue(Chat("hi"));
+        }
+        for (auto& c : clients)
+            c->PumpFor(0);
+    }
+    for (auto& c : clients) {
+        UdpTestClient& client = *c;
+        ASSERT_TRUE(client.PumpUntil(
+            [&] { return client.MessagesOfType(kMsgNearbyPlayers).size() == size_t(kReports); },
+            5000));
+    }
+    for (int i = 0; i < kClients / 2; ++i)
+        ASSERT_TRUE(clients[size_t(i)]->Leave());
+    for (int i = kClients / 2; i < kClients; ++i) {
+        UdpTestClient& client = *clients[size_t(i)];
+        ASSERT_TRUE(client.PumpUntil([&] {
+            for (int j = 0; j < kClients / 2; ++j) {
+                if (!HasMessage(client, kMsgPlayerLeft, clients[size_t(j)]->dpnid()))
+                    return false;
+            }
+            return true;
+        }));
+    }
+    session.StopServer(false);
+    EXPECT_EQ(session.playerCount(), 0);
+    EXPECT_EQ(LeftIds().size(), size_t(kClients));
+}
+
 // A handler that records every notification, for the seam's own rules.
 struct Recorder {
     std::mutex mutex;
