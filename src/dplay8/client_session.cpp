@@ -120,7 +120,16 @@ void ClientSession::HandleSessionMessage(const Bytes& data, Millis now) {
                 conn_.Close(now);
             }
             break;
-        case CoreType::kProcessCompletion:
+        case CoreType::kUpdateInfo:
+            if (joined_) {
+                if (auto update = DecodeUpdateInfo(data)) {
+                    ClientEvent u;
+                    u.type = ClientEventType::kInfoUpdated;
+                    u.updated = std::move(*update);
+                    events_.push_back(std::move(u));
+                }
+            }
+            break;
         default:
             break;
     }
@@ -132,6 +141,20 @@ std::optional<ClientEvent> ClientSession::PollEvent() {
     ClientEvent e = std::move(events_.front());
     events_.pop_front();
     return e;
+}
+
+bool ClientSession::SetName(const std::u16string& name, uint32_t context, Millis now) {
+    if (!joined_ || ended_)
+        return false;
+    ReqUpdateInfo request;
+    request.context = context;
+    request.dpnid = dpnid_;
+    request.info_flags = kInfoName;
+    request.name = name;
+    SendOptions options;
+    options.guaranteed = true;
+    options.user_flags = kCommandUser1;
+    return conn_.Send(Encode(request), options, now).has_value();
 }
 
 bool ClientSession::Send(ByteSpan data, const SendOptions& options, Millis now) {

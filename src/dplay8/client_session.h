@@ -11,6 +11,7 @@
 
 #include "dplay8/connect_info.h"
 #include "dplay8/connection.h"
+#include "dplay8/session_messages.h"
 
 namespace dplay8 {
 
@@ -25,12 +26,14 @@ struct ClientConfig {
     ConnectionConfig connection;
 };
 
-enum class ClientEventType { kJoined, kConnectFailed, kMessage, kTerminated };
+// kInfoUpdated: the host confirmed a SetName (its UPDATE_INFO is in `updated`).
+enum class ClientEventType { kJoined, kConnectFailed, kMessage, kTerminated, kInfoUpdated };
 
 struct ClientEvent {
     ClientEventType type = ClientEventType::kMessage;
     HResult result = kOk;    // kConnectFailed: the host's code (kErrGeneric without one)
     SendConnectInfo joined;  // kJoined: what the host sent
+    UpdateInfo updated;      // kInfoUpdated
     Bytes data;              // kMessage
     bool guaranteed = false;
     DisconnectReason reason = DisconnectReason::kClosedLocally;  // kTerminated
@@ -49,6 +52,8 @@ public:
 
     // A game message to the host; false until joined or once leaving.
     bool Send(ByteSpan data, const SendOptions& options, Millis now);
+    // Asks the host to change our player's name (REQ_UPDATE_INFO); false until joined.
+    bool SetName(const std::u16string& name, uint32_t context, Millis now);
     // Leaves the session: a graceful close of the transport, no session message.
     void Close(Millis now) { conn_.Close(now); }
 

@@ -169,8 +169,14 @@ void HostSession::HandleSessionMessage(const Endpoint& at, Peer& peer, const Byt
                 }
             }
             break;
+        case CoreType::kReqUpdateInfo:
+            if (peer.stage == Stage::kJoined) {
+                if (auto request = DecodeReqUpdateInfo(data))
+                    UpdateInfoOf(peer, *request, now);
+            }
+            break;
         default:
-            // Name changes, peer-to-peer, host migration and groups have no place here.
+            // Peer-to-peer, host migration and groups have no place here.
             break;
     }
 }
@@ -228,6 +234,29 @@ void HostSession::Admit(const Endpoint& at, Peer& peer, const PlayerConnectInfo&
     client.url = EndpointUrl(at);
     info.entries = {server, client};
     SendCore(peer, Encode(info), now);
+}
+
+void HostSession::UpdateInfoOf(Peer& peer, const ReqUpdateInfo& request, Millis now) {
+    // A client changes only its own entry, whatever id it names; the answer goes to it
+    // alone, as clients keep no other entries ([MC-DPL8CS] 3.5.1).
+    UpdateInfo answer;
+    answer.context = request.context;
+    answer.dpnid = peer.dpnid;
+    answer.version = ++name_table_version_;
+    answer.info_flags = request.info_flags & (kInfoName | kInfoData);
+    if (answer.info_flags & kInfoName) {
+        peer.name = request.name;
+        answer.name = request.name;
+        HostEvent info;
+        info.type = HostEventType::kPlayerInfo;
+        info.dpnid = peer.dpnid;
+        info.name = request.name;
+        events_.push_back(std::move(info));
+    }
+    if (answer.info_flags & kInfoData)
+        answer.data = request.data;
+    answer.requesting = peer.dpnid;
+    SendCore(peer, Encode(answer), now);
 }
 
 void HostSession::Leave(Peer& peer, uint32_t reason) {

@@ -23,6 +23,7 @@
 #include "dplay8/connection.h"
 #include "dplay8/endpoint.h"
 #include "dplay8/guid.h"
+#include "dplay8/session_messages.h"
 
 namespace dplay8 {
 
@@ -43,12 +44,13 @@ struct HostConfig {
     Millis close_linger = 1000;
 };
 
-enum class HostEventType { kPlayerCreated, kMessage, kPlayerDestroyed };
+// kPlayerInfo: a joined player changed its name (REQ_UPDATE_INFO).
+enum class HostEventType { kPlayerCreated, kMessage, kPlayerDestroyed, kPlayerInfo };
 
 struct HostEvent {
     HostEventType type = HostEventType::kMessage;
     uint32_t dpnid = 0;
-    std::u16string name;  // kPlayerCreated
+    std::u16string name;  // kPlayerCreated, kPlayerInfo
     Bytes data;           // kMessage
     bool guaranteed = false;
     uint32_t reason = kDestroyNormal;  // kPlayerDestroyed: a DESTROY_PLAYER reason
@@ -99,6 +101,7 @@ private:
     void Pump(const Endpoint& at, Peer& peer, Millis now);
     void HandleSessionMessage(const Endpoint& at, Peer& peer, const Bytes& data, Millis now);
     void Admit(const Endpoint& at, Peer& peer, const PlayerConnectInfo& request, Millis now);
+    void UpdateInfoOf(Peer& peer, const ReqUpdateInfo& request, Millis now);
     void Leave(Peer& peer, uint32_t reason);
     bool SendCore(Peer& peer, const Bytes& message, Millis now);
     uint32_t AllocateDpnid();

@@ -121,6 +121,13 @@ void Dplay8Session::OnHostEvent(dplay8::HostEvent& event) {
             Notify(DPN_MSGID_RECEIVE, &message);
             break;
         }
+        case dplay8::HostEventType::kPlayerInfo: {
+            // The seam has no notification for it; GetClientInfo reports the new name.
+            std::lock_guard lock(mutex_);
+            if (auto it = players_.find(event.dpnid); it != players_.end())
+                it->second.name = event.name;
+            break;
+        }
         case dplay8::HostEventType::kPlayerDestroyed: {
             DestroyPlayerMessage message{event.dpnid, nullptr};
             {

@@ -116,6 +116,24 @@ TEST(Dplay8HostSession, GameMessagesFlowBothWaysBetweenJoinedPlayersOnly) {
     EXPECT_EQ(alice.messages[0], (Bytes{9, 8}));
 }
 
+TEST(Dplay8HostSession, AClientsNameChangeIsAnsweredAndReported) {
+    HostSimulation sim(Config());
+    SimClient& alice = sim.AddClient(u"Alice", kApplication);
+    ASSERT_TRUE(Join(sim, alice));
+    ASSERT_TRUE(alice.session->SetName(u"Alicia", 0x5151, sim.now()));
+    ASSERT_TRUE(sim.RunUntil([&] { return HasEvent(alice, ClientEventType::kInfoUpdated); },
+                             sim.now() + 5000));
+    const dplay8::UpdateInfo& answer = alice.events.back().updated;
+    EXPECT_EQ(answer.context, 0x5151u);
+    EXPECT_EQ(answer.dpnid, alice.session->dpnid());
+    EXPECT_EQ(answer.requesting, alice.session->dpnid());
+    EXPECT_EQ(answer.info_flags, dplay8::kInfoName);
+    EXPECT_EQ(answer.name, u"Alicia");
+    ASSERT_EQ(CountHost(sim, HostEventType::kPlayerInfo), 1u);
+    EXPECT_EQ(sim.host_events().back().name, u"Alicia");
+    EXPECT_EQ(sim.host_events().back().dpnid, alice.session->dpnid());
+}
+
 TEST(Dplay8HostSession, ALeavingClientIsDestroyedOnceAndItsConnectionForgotten) {
     HostSimulation sim(Config());
     SimClient& alice = sim.AddClient(u"Alice", kApplication);

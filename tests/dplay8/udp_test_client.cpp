@@ -119,6 +119,9 @@ void UdpTestClient::Step(Millis deadline) {
             case dplay8::ClientEventType::kMessage:
                 messages.push_back(std::move(e->data));
                 break;
+            case dplay8::ClientEventType::kInfoUpdated:
+                ++info_updates_;
+                break;
             case dplay8::ClientEventType::kTerminated:
                 ended_ = true;
                 end_reason_ = e->reason;
@@ -152,6 +155,14 @@ bool UdpTestClient::Leave(Millis timeout) {
         return false;
     session_->Close(MonotonicMillis());
     return PumpUntil([this] { return ended_; }, timeout);
+}
+
+bool UdpTestClient::SetName(const std::u16string& name, Millis timeout) {
+    if (!session_)
+        return false;
+    const int before = info_updates_;
+    return session_->SetName(name, uint32_t(before + 1), MonotonicMillis()) &&
+           PumpUntil([&] { return info_updates_ > before; }, timeout);
 }
 
 void UdpTestClient::Drop() {

@@ -35,6 +35,8 @@ public:
     // Pumps until `done` holds or the time is up; returns `done()`.
     bool PumpUntil(const std::function<bool()>& done, dplay8::Millis timeout = 3000);
     void PumpFor(dplay8::Millis duration);
+    // Changes the player's name and waits for the host's confirmation.
+    bool SetName(const std::u16string& name, dplay8::Millis timeout = 3000);
     // Leaves gracefully and waits for the close to complete.
     bool Leave(dplay8::Millis timeout = 3000);
     // Vanishes without a word (the process died).
@@ -63,6 +65,7 @@ private:
     std::optional<dplay8::SendConnectInfo> connect_info_;
     dplay8::HResult failure_ = dplay8::kOk;
     bool ended_ = false;
+    int info_updates_ = 0;
     std::optional<dplay8::DisconnectReason> end_reason_;
     dplay8::Bytes buffer_;
 };

@@ -223,6 +223,20 @@ TEST_F(Dplay8SessionLoopback, StoppingTheServerDeliversEveryLeaveAndEndsTheClien
     EXPECT_FALSE(late.Enumerate(kApp, 300));
 }
 
+TEST_F(Dplay8SessionLoopback, ANameChangeIsWhatGetClientInfoReportsAfterwards) {
+    Host();
+    auto alice = JoinAs(u"Alice");
+    ASSERT_TRUE(alice->SetName(u"Alicia"));
+    PlayerInfo info;
+    ASSERT_EQ(dplay8Session->GetClientInfo(alice->dpnid(), info), S_OK);
+    // The confirmation leaves as the name changes; the seam hears of it on a handler thread.
+    alice->PumpUntil([&] {
+        return Succeeded(dplay8Session->GetClientInfo(alice->dpnid(), info)) &&
+               info.name == u"Alicia";
+    });
+    EXPECT_EQ(info.name, u"Alicia");
+}
+
 TEST_F(Dplay8SessionLoopback, PlayerStatisticsComeFromTheTransport) {
     Host();
     auto alice = JoinAs(u"Alice");
