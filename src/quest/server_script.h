@@ -16,12 +16,12 @@ constexpr int32_t kScriptTermSize = 50;
 constexpr int32_t kScriptReadLimit = 50;  // characters a reader takes at most
 // WAIT_FOR keeps its first argument, the NPC number, in a buffer of this many bytes.
 constexpr int32_t kWaitForArgumentSize = 20;
-// Line executions allowed in one main pass. Every nested IF block or section starts on a later
-// line, so nesting never goes deeper than the script is long, but a main section of many
-// RUN_PERSON_SCRIPT lines runs its section once for each: the work of a pass grows with the
-// square of the script. A pass that reaches the budget ends there, so such a script slows a
-// tick by a bounded amount and never stops the game.
-constexpr int64_t kScriptPassBudget = 50000;
+// Line executions allowed in one main pass. A main section of many RUN_PERSON_SCRIPT lines runs
+// its section once for each, so the work of a pass grows with the square of the script: a
+// 500-line script can ask for about 62,500 executions at one level. The budget is four times
+// that, so scripts run exactly as written; it is a safety net, and a pass that reaches it ends
+// there (about 80 ms of work), so no script can stop the game.
+constexpr int64_t kScriptPassBudget = 250000;
 
 constexpr const char* kScriptEchoFile = "scriptput.txt";
 
@@ -61,8 +61,9 @@ public:
     const char* CurrentLineText() const { return Line(currentLine); }
     // Global n as the script names it (GLOBAL[n], n = 1..99); 0 outside the table.
     int32_t Global(int32_t n) const;
-    // Whether the last main pass stopped at kScriptPassBudget.
+    // Whether the last main pass stopped at its budget (kScriptPassBudget unless set).
     bool BudgetExhausted() const { return budgetLeft_ <= 0; }
+    void SetPassBudget(int64_t lineExecutions) { passBudget_ = lineExecutions; }
 
     int32_t lineCount = 0;
     int32_t currentLine = 0;
@@ -85,6 +86,7 @@ private:
     float FrameTenths() const;
 
     ScriptWorld world_;
+    int64_t passBudget_ = kScriptPassBudget;
     int64_t budgetLeft_ = kScriptPassBudget;
     int32_t tokenUsed_ = 0;  // bytes of tokenBuffer that may be non-zero
 };

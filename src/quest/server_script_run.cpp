@@ -26,7 +26,7 @@ void CServerScript::RunMainPass() {
     if (lineCount < 1 || lineCount > kScriptMaxRunningLines) {
         return;
     }
-    budgetLeft_ = kScriptPassBudget;
+    budgetLeft_ = passBudget_;
     currentLine = 0;
     while (currentLine < lineCount) {
         currentPosition = 0;

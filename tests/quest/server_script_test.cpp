@@ -265,23 +265,40 @@ TEST_F(ServerScriptTest, AScriptStartingWithASectionDoesNothingOnItsOwn) {
     EXPECT_EQ(Global(1), 0);
 }
 
-TEST_F(ServerScriptTest, APassEndsWhenItsLineBudgetIsUsedUp) {
-    // 300 calls of a 199-line section would take 60,000 line executions.
+TEST_F(ServerScriptTest, SectionsCalledFromOneLevelRunInFullAtTheLargestSizes) {
+    // 260 calls of a 238-line section: 61,880 increments, the most one level can ask for.
     std::string text;
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 260; ++i) {
         text += "RUN_PERSON_SCRIPT[1]\n";
     }
     text += "BEGIN_PERSON_SCRIPT[1]\n";
-    for (int i = 0; i < 199; ++i) {
+    for (int i = 0; i < 238; ++i) {
         text += "SET_GLOBAL(GLOBAL[1], GLOBAL[1] + 1)\n";
     }
     Load(text);
     Pass();
+    EXPECT_FALSE(world.Script().BudgetExhausted());
+    EXPECT_EQ(Global(1), 260 * 238);
+}
+
+TEST_F(ServerScriptTest, APassEndsWhenItsLineBudgetIsUsedUp) {
+    // 30 calls of a 99-line section would take 3,000 line executions.
+    std::string text;
+    for (int i = 0; i < 30; ++i) {
+        text += "RUN_PERSON_SCRIPT[1]\n";
+    }
+    text += "BEGIN_PERSON_SCRIPT[1]\n";
+    for (int i = 0; i < 99; ++i) {
+        text += "SET_GLOBAL(GLOBAL[1], GLOBAL[1] + 1)\n";
+    }
+    Load(text);
+    world.Script().SetPassBudget(1000);
+    Pass();
     EXPECT_TRUE(world.Script().BudgetExhausted());
-    // Each call costs its RUN line and the section's 199 lines.
-    EXPECT_EQ(Global(1), static_cast<int32_t>(kScriptPassBudget / 200 * 199));
+    // Each call costs its RUN line and the section's 99 lines.
+    EXPECT_EQ(Global(1), 10 * 99);
     Pass();  // the next pass has its own budget
-    EXPECT_EQ(Global(1), static_cast<int32_t>(2 * (kScriptPassBudget / 200 * 199)));
+    EXPECT_EQ(Global(1), 2 * 10 * 99);
 
     Load("RUN_PERSON_SCRIPT[1]\nBEGIN_PERSON_SCRIPT[1]\nSET_GLOBAL(GLOBAL[2], 1)\n");
     Pass();
