@@ -5,6 +5,11 @@
 #include "npc/npc_codes.h"
 
 CServerNPC::CServerNPC() {
+    // Entries 6-10 are never reset; they start with the same placeholder as 1-5, so every
+    // entry of an NPC that no script has touched reads the same to a client.
+    for (MessageMapEntry& entry : messageMap) {
+        std::memcpy(entry.text, kMessagePlaceholderText, sizeof kMessagePlaceholderText);
+    }
     Reset();
 }
 

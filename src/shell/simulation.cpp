@@ -21,10 +21,10 @@ double Shown(float value) {
 }
 
 // Whether a message-map entry still holds what a newly placed NPC has there: the placeholder
-// text in entries 1-5, which every placement resets, and nothing at all in entries 6-10.
-bool IsStartState(const MessageMapEntry& entry, int32_t index) {
-    const char* startText = index < kNpcResetMessageEntries ? kMessagePlaceholderText : "";
-    if (std::strncmp(entry.text, startText, sizeof entry.text) != 0 || entry.linkCount != 0 ||
+// text, no links and no flag.
+bool IsStartState(const MessageMapEntry& entry) {
+    if (std::strncmp(entry.text, kMessagePlaceholderText, sizeof entry.text) != 0 ||
+        entry.linkCount != 0 ||
         entry.flag != 0) {
         return false;
     }
@@ -54,7 +54,7 @@ void PrintNpc(std::FILE* out, int32_t slot, const CServerNPC& npc) {
 void PrintMessageMap(std::FILE* out, int32_t slot, const CServerNPC& npc) {
     for (int32_t e = 0; e < kNpcMessageMapSize; ++e) {
         const MessageMapEntry& entry = npc.messageMap[e];
-        if (IsStartState(entry, e)) {
+        if (IsStartState(entry)) {
             continue;
         }
         std::string links;

@@ -102,7 +102,7 @@ TEST(ServerNpcState, NewNpcStartsInTheResetState) {
     ExpectResetState(npc);
 }
 
-TEST(ServerNpcState, NewNpcHasNoTypeAndZeroedUnsetFields) {
+TEST(ServerNpcState, NewNpcHasNoTypeZeroedUnsetFieldsAndPlaceholdersEverywhere) {
     const CServerNPC npc;
     EXPECT_EQ(npc.type, kTypeNone);
     EXPECT_NE(npc.type, kTypePersonscript);  // would let it join person-script blocks
@@ -112,7 +112,7 @@ TEST(ServerNpcState, NewNpcHasNoTypeAndZeroedUnsetFields) {
     EXPECT_EQ(std::string(npc.sayText), "");
     for (int i = kNpcResetMessageEntries; i < kNpcMessageMapSize; ++i) {
         const MessageMapEntry& entry = npc.messageMap[i];
-        EXPECT_EQ(std::string(entry.text), "") << "entry " << i + 1;
+        EXPECT_EQ(std::string(entry.text), "... `") << "entry " << i + 1;
         EXPECT_EQ(entry.linkCount, 0) << "entry " << i + 1;
         EXPECT_EQ(entry.flag, 0) << "entry " << i + 1;
         for (int8_t link : entry.links) {

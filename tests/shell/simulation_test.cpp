@@ -69,7 +69,8 @@ TEST_F(StateBlockTest, PrintsTheClockAndEveryPlacedNpcWithEscapedTexts) {
     npc.messageMap[1].links[0] = 2;
     npc.messageMap[1].links[1] = -1;
     npc.messageMap[1].linkCount = 2;
-    npc.messageMap[6].flag = 1;  // entries 6-10 start empty
+    npc.messageMap[6].flag = 1;  // entries 6-10 start with the placeholder too
+    npc.messageMap[8].text[0] = '\0';
 
     EXPECT_EQ(Print(),
               "# tick 12\n"
@@ -80,7 +81,8 @@ TEST_F(StateBlockTest, PrintsTheClockAndEveryPlacedNpcWithEscapedTexts) {
               "message=-1 instruction=0 count=-1 ended=0100000000 wait=0.000 target=0,0 "
               "say=\"Hi \\\"you\\\"\\\\\\x01\\xE9\"\n"
               "map 0 2 flag=0 links=2,-1 text=\"Where to?\"\n"
-              "map 0 7 flag=1 links= text=\"\"\n");
+              "map 0 7 flag=1 links= text=\"... `\"\n"
+              "map 0 9 flag=0 links= text=\"\"\n");
 }
 
 }  // namespace
