@@ -72,6 +72,9 @@ TEST_F(XScriptRunTool, RegisteredFunctionsTakeTheirArgumentsAndPushNothing) {
     EXPECT_EQ(Run(script, "").out, "2.000000\n# loop stack: 0\n");
     EXPECT_EQ(Run("print(7, none(1));", "--register take2:2 --register none:0").out,
               "1.000000\n# loop stack: 0\n");
+    // One --register may also name several functions.
+    EXPECT_EQ(Run("print(7, none(1));", "--register take2:2 none:0").out,
+              "1.000000\n# loop stack: 0\n");
 }
 
 TEST_F(XScriptRunTool, ErrorsOptionReportsSyntaxErrorsWithTheirLine) {

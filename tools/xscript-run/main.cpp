@@ -110,6 +110,20 @@ int Usage(const char* problem) {
     return kExitUsage;
 }
 
+// Adds "NAME:ARGC" to the functions to register; false when the text is not of that form.
+bool Register(const char* text) {
+    const std::string_view nameAndCount = text != nullptr ? text : "";
+    const size_t colon = nameAndCount.rfind(':');
+    uint64_t count = 0;
+    if (colon == std::string_view::npos || colon == 0 ||
+        !ParseCount(text + colon + 1, kMaxArgumentCount, count)) {
+        return false;
+    }
+    registeredFunctions.emplace_back(std::string(nameAndCount.substr(0, colon)),
+                                     static_cast<int32_t>(count));
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,16 +146,14 @@ int main(int argc, char** argv) {
             }
             ++i;
         } else if (arg == "--register") {
-            const std::string_view nameAndCount = next ? next : "";
-            const size_t colon = nameAndCount.rfind(':');
-            uint64_t count = 0;
-            if (colon == std::string_view::npos || colon == 0 ||
-                !ParseCount(next + colon + 1, kMaxArgumentCount, count)) {
+            if (!Register(next)) {
                 return Usage("--register needs NAME:ARGC");
             }
-            registeredFunctions.emplace_back(std::string(nameAndCount.substr(0, colon)),
-                                             static_cast<int32_t>(count));
             ++i;
+            // "--register A:1 B:2 FILE" registers both; the last argument stays the FILE.
+            while (i + 2 < argc && Register(argv[i + 1])) {
+                ++i;
+            }
         } else if (arg == "--errors") {
             reportErrors = true;
         } else if (arg == "--help") {
