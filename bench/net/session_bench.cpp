@@ -10,10 +10,8 @@
 
 #include "net/game_messages.h"
 #include "net/network_session.h"
+#include "net/session_test_world.h"
 #include "npc/npc_codes.h"
-#include "world/game_weather.h"
-#include "world/night_day.h"
-#include "world/random.h"
 
 namespace {
 
@@ -71,7 +69,8 @@ public:
         return id;
     }
     void Deliver(DPNID from, const std::vector<uint8_t>& bytes) {
-        ReceiveMessage message{from, contexts_[from], bytes.data(), static_cast<uint32_t>(bytes.size())};
+        ReceiveMessage message{from, contexts_[from], bytes.data(),
+                               static_cast<uint32_t>(bytes.size())};
         handler_(DPN_MSGID_RECEIVE, &message);
     }
 
@@ -98,10 +97,8 @@ public:
 };
 
 // A world of `players` players spread over a 4,000-unit square and 50 NPCs among them.
-struct World {
-    explicit World(int players) {
-        clock.InitNightDay();
-        weather.InitWeather();
+struct BenchWorld : SessionTestWorld {
+    explicit BenchWorld(int players) : SessionTestWorld(1000) {
         for (int32_t slot = 0; slot < CMainObjectSet::kSlotCount; ++slot) {
             CServerNPC& npc = npcs.Npc(slot);
             npc.posX = static_cast<float>((slot * 797) % 4000);
@@ -126,18 +123,9 @@ struct World {
         return bytes;
     }
 
-    ManualTimeSource time{1000};
-    RuntimeRandom runtimeRandom;
-    NightDay clock{time};
-    GameWeather weather{runtimeRandom};
-    ServerRates rates;
-    CRandom random;
-    CMainObjectSet npcs{[this] { return time.AppTime(); }, rates.npcUpdateRate};
-    SessionSettings settings;
     NullConsole console;
     CountingSession* fake = nullptr;
-    NetworkSession session{settings, rates, random, SessionWorld{npcs, clock, weather}, console,
-                           [this] {
+    NetworkSession session{settings, rates, random, SessionTestWorld::World(), console, [this] {
                                auto created = std::make_unique<CountingSession>();
                                fake = created.get();
                                return created;
@@ -146,8 +134,8 @@ struct World {
 };
 
 void BM_NearbyPlayersReply(benchmark::State& state) {
-    World world(static_cast<int>(state.range(0)));
-    const std::vector<uint8_t> report = World::Report(2000.0f, 2000.0f);
+    BenchWorld world(static_cast<int>(state.range(0)));
+    const std::vector<uint8_t> report = BenchWorld::Report(2000.0f, 2000.0f);
     const DPNID reporter = world.ids.front();
     for (auto _ : state) {
         world.fake->Deliver(reporter, report);
@@ -157,14 +145,15 @@ void BM_NearbyPlayersReply(benchmark::State& state) {
 BENCHMARK(BM_NearbyPlayersReply)->Arg(100)->Arg(250)->Arg(500)->Arg(1000);
 
 void BM_NpcBroadcast(benchmark::State& state) {
-    World world(static_cast<int>(state.range(0)));
+    BenchWorld world(static_cast<int>(state.range(0)));
     const uint64_t before = world.fake->messagesSent;
     for (auto _ : state) {
         world.session.Broadcast(world.npcs);
     }
     state.counters["players"] = static_cast<double>(state.range(0));
     state.counters["updates_per_broadcast"] =
-        static_cast<double>(world.fake->messagesSent - before) / static_cast<double>(state.iterations());
+        static_cast<double>(world.fake->messagesSent - before) /
+        static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_NpcBroadcast)->Arg(100)->Arg(250)->Arg(500)->Arg(1000);
 

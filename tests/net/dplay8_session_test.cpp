@@ -50,17 +50,9 @@ std::vector<uint8_t> Chat(const char* text) {
     return Message(kMsgChat, payload);
 }
 
-class Dplay8SessionLoopback : public ::testing::Test {
+class Dplay8SessionLoopback : public ::testing::Test, protected SessionTestWorld {
 protected:
-    Dplay8SessionLoopback() {
-        clock.InitNightDay();
-        weather.InitWeather();
-        rates.updateRate = 50.0f;
-        rates.reliableRate = 0;
-        rates.npcUpdateRate = 50;
-        rates.messageTimeout = 60.0f;
-        console.portNumberField = "0";
-    }
+    Dplay8SessionLoopback() { console.portNumberField = "0"; }
     ~Dplay8SessionLoopback() override { session.StopServer(false); }
 
     void Host() {
@@ -103,26 +95,17 @@ protected:
 
     er_test::TempDir dir;
     er_test::ScopedWorkingDir cwd{dir.path()};
-    ManualTimeSource time{100000};
-    RuntimeRandom runtimeRandom;
-    NightDay clock{time};
-    GameWeather weather{runtimeRandom};
-    ServerRates rates;
-    CRandom random;
-    CMainObjectSet npcs{[this] { return time.AppTime(); }, rates.npcUpdateRate};
-    SessionSettings settings;
     RecordingConsole console;
     Dplay8Session* dplay8Session = nullptr;
     uint16_t port = 0;
-    NetworkSession session{
-        settings, rates, random, SessionWorld{npcs, clock, weather}, console, [this] {
-            Dplay8SessionOptions options;
-            options.enumerationPort = false;
-            options.closeLingerMs = 200;
-            auto created = std::make_unique<Dplay8Session>(options);
-            dplay8Session = created.get();
-            return created;
-        }};
+    NetworkSession session{settings, rates, random, World(), console, [this] {
+                               Dplay8SessionOptions options;
+                               options.enumerationPort = false;
+                               options.closeLingerMs = 200;
+                               auto created = std::make_unique<Dplay8Session>(options);
+                               dplay8Session = created.get();
+                               return created;
+                           }};
 };
 
 TEST_F(Dplay8SessionLoopback, AClientEnumeratesJoinsWithItsNameAndIsWelcomed) {

@@ -11,11 +11,9 @@
 #include "net/fake_session.h"
 #include "net/game_messages.h"
 #include "net/network_session.h"
+#include "session_test_world.h"
 #include "shell/debug_log.h"
 #include "support/temp_dir.h"
-#include "world/game_weather.h"
-#include "world/night_day.h"
-#include "world/random.h"
 
 class RecordingConsole : public SessionConsole {
 public:
@@ -52,17 +50,8 @@ public:
     std::vector<DPNID> left;
 };
 
-class SessionTest : public ::testing::Test {
+class SessionTest : public ::testing::Test, protected SessionTestWorld {
 protected:
-    SessionTest() {
-        clock.InitNightDay();
-        weather.InitWeather();
-        rates.updateRate = 50.0f;
-        rates.reliableRate = 0;
-        rates.npcUpdateRate = 50;
-        rates.messageTimeout = 60.0f;
-    }
-
     // Starts hosting on a fresh fake session.
     void Host() {
         ASSERT_EQ(session.StartServer(), S_OK);
@@ -103,18 +92,9 @@ protected:
 
     er_test::TempDir dir;
     er_test::ScopedWorkingDir cwd{dir.path()};
-    ManualTimeSource time{100000};
-    RuntimeRandom runtimeRandom;
-    NightDay clock{time};
-    GameWeather weather{runtimeRandom};
-    ServerRates rates;
-    CRandom random;
-    CMainObjectSet npcs{[this] { return time.AppTime(); }, rates.npcUpdateRate};
-    SessionSettings settings;
     RecordingConsole console;
     FakeSession* fake = nullptr;
-    NetworkSession session{settings, rates, random, SessionWorld{npcs, clock, weather}, console,
-                           [this] {
+    NetworkSession session{settings, rates, random, World(), console, [this] {
                                auto created = std::make_unique<FakeSession>();
                                fake = created.get();
                                configure(*created);
