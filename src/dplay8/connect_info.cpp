@@ -15,20 +15,6 @@ constexpr uint32_t kMembershipSize = 16;
 // A name table is small in client/server sessions; this bounds what a decoder allocates.
 constexpr uint32_t kMaxEntries = 4096;
 
-void WritePair(ByteWriter& w, std::pair<uint32_t, uint32_t> p) {
-    w.U32(p.first);
-    w.U32(p.second);
-}
-
-// The body after the packet type, which every offset is counted from.
-bool Body(ByteSpan message, CoreType expected, ByteSpan& body) {
-    uint32_t type;
-    if (!PeekCoreType(message, type) || type != uint32_t(expected))
-        return false;
-    body = message.subspan(4);
-    return true;
-}
-
 }  // namespace
 
 Bytes Encode(const PlayerConnectInfo& m) {
@@ -64,7 +50,7 @@ Bytes Encode(const PlayerConnectInfo& m) {
 
 std::optional<PlayerConnectInfo> DecodePlayerConnectInfo(ByteSpan message) {
     ByteSpan body;
-    if (!Body(message, CoreType::kPlayerConnectInfo, body))
+    if (!CoreBody(message, CoreType::kPlayerConnectInfo, body))
         return std::nullopt;
     ByteReader r(body);
     PlayerConnectInfo m;
@@ -169,7 +155,7 @@ Bytes Encode(const SendConnectInfo& m) {
 
 std::optional<SendConnectInfo> DecodeSendConnectInfo(ByteSpan message) {
     ByteSpan body;
-    if (!Body(message, CoreType::kSendConnectInfo, body))
+    if (!CoreBody(message, CoreType::kSendConnectInfo, body))
         return std::nullopt;
     ByteReader r(body);
     SendConnectInfo m;
@@ -251,7 +237,7 @@ Bytes Encode(const ConnectFailed& m) {
 
 std::optional<ConnectFailed> DecodeConnectFailed(ByteSpan message) {
     ByteSpan body;
-    if (!Body(message, CoreType::kConnectFailed, body))
+    if (!CoreBody(message, CoreType::kConnectFailed, body))
         return std::nullopt;
     ByteReader r(body);
     ConnectFailed m;

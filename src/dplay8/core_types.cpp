@@ -49,4 +49,12 @@ bool PeekCoreType(ByteSpan message, uint32_t& type) {
     return true;
 }
 
+bool CoreBody(ByteSpan message, CoreType expected, ByteSpan& body) {
+    uint32_t type;
+    if (!PeekCoreType(message, type) || type != uint32_t(expected))
+        return false;
+    body = message.subspan(4);
+    return true;
+}
+
 }  // namespace dplay8

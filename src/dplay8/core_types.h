@@ -67,6 +67,9 @@ CoreHandling HandlingOf(uint32_t packet_type);
 
 // The packet type at the start of a session message, if there are four bytes.
 bool PeekCoreType(ByteSpan message, uint32_t& type);
+// The body after the packet type of a message of the expected type, which every offset of a
+// core message is counted from; false for any other message.
+bool CoreBody(ByteSpan message, CoreType expected, ByteSpan& body);
 
 // PLAYER_CONNECT_INFO dwFlags.
 inline constexpr uint32_t kConnectFlagClient = 0x02;

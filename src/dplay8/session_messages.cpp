@@ -6,21 +6,8 @@ namespace dplay8 {
 
 namespace {
 
-bool Body(ByteSpan message, CoreType expected, ByteSpan& body) {
-    uint32_t type;
-    if (!PeekCoreType(message, type) || type != uint32_t(expected))
-        return false;
-    body = message.subspan(4);
-    return true;
-}
-
 void Start(ByteWriter& w, CoreType type) {
     w.U32(uint32_t(type));
-}
-
-void WritePair(ByteWriter& w, std::pair<uint32_t, uint32_t> p) {
-    w.U32(p.first);
-    w.U32(p.second);
 }
 
 }  // namespace
@@ -38,7 +25,7 @@ Bytes Encode(const TerminateSession& m) {
 
 std::optional<TerminateSession> DecodeTerminateSession(ByteSpan message) {
     ByteSpan body;
-    if (!Body(message, CoreType::kTerminateSession, body))
+    if (!CoreBody(message, CoreType::kTerminateSession, body))
         return std::nullopt;
     ByteReader r(body);
     uint32_t offset = r.U32(), size = r.U32();
@@ -61,7 +48,7 @@ Bytes Encode(const DestroyPlayer& m) {
 
 std::optional<DestroyPlayer> DecodeDestroyPlayer(ByteSpan message) {
     ByteSpan body;
-    if (!Body(message, CoreType::kDestroyPlayer, body))
+    if (!CoreBody(message, CoreType::kDestroyPlayer, body))
         return std::nullopt;
     ByteReader r(body);
     DestroyPlayer m;
@@ -93,7 +80,7 @@ Bytes Encode(const ReqUpdateInfo& m) {
 
 std::optional<ReqUpdateInfo> DecodeReqUpdateInfo(ByteSpan message) {
     ByteSpan body;
-    if (!Body(message, CoreType::kReqUpdateInfo, body))
+    if (!CoreBody(message, CoreType::kReqUpdateInfo, body))
         return std::nullopt;
     ByteReader r(body);
     ReqUpdateInfo m;
@@ -131,7 +118,7 @@ Bytes Encode(const UpdateInfo& m) {
 
 std::optional<UpdateInfo> DecodeUpdateInfo(ByteSpan message) {
     ByteSpan body;
-    if (!Body(message, CoreType::kUpdateInfo, body))
+    if (!CoreBody(message, CoreType::kUpdateInfo, body))
         return std::nullopt;
     ByteReader r(body);
     UpdateInfo m;
@@ -161,7 +148,7 @@ Bytes Encode(const ReqProcessCompletion& m) {
 
 std::optional<ReqProcessCompletion> DecodeReqProcessCompletion(ByteSpan message) {
     ByteSpan body;
-    if (!Body(message, CoreType::kReqProcessCompletion, body))
+    if (!CoreBody(message, CoreType::kReqProcessCompletion, body))
         return std::nullopt;
     ByteReader r(body);
     ReqProcessCompletion m;
@@ -183,7 +170,7 @@ Bytes Encode(const ProcessCompletion& m) {
 
 std::optional<ProcessCompletion> DecodeProcessCompletion(ByteSpan message) {
     ByteSpan body;
-    if (!Body(message, CoreType::kProcessCompletion, body))
+    if (!CoreBody(message, CoreType::kProcessCompletion, body))
         return std::nullopt;
     ByteReader r(body);
     ProcessCompletion m;

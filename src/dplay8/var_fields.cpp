@@ -58,4 +58,9 @@ Bytes WideOrEmpty(const std::u16string& text) {
     return EncodeWide(text);
 }
 
+void WritePair(ByteWriter& w, std::pair<uint32_t, uint32_t> pair) {
+    w.U32(pair.first);
+    w.U32(pair.second);
+}
+
 }  // namespace dplay8

@@ -26,6 +26,9 @@ private:
     std::vector<ByteSpan> fields_;
 };
 
+// Writes a field's (offset, size) pair into a fixed header.
+void WritePair(ByteWriter& w, std::pair<uint32_t, uint32_t> pair);
+
 // Reads a field given its (offset, size) pair; false when it lies outside `base`.
 bool ReadBytesField(ByteSpan base, uint32_t offset, uint32_t size, Bytes& out);
 bool ReadWideField(ByteSpan base, uint32_t offset, uint32_t size, std::u16string& out);
