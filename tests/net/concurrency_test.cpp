@@ -1,4 +1,5 @@
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "session_fixture.h"
@@ -32,7 +33,12 @@ TEST_F(ConcurrencyTest, PlayersComeAndGoWhileTheWindowThreadTicks) {
                 std::lock_guard lock(npcs.messageMapLock);
                 std::strcpy(npcs.Npc(1).messageMap[0].text, (time.Milliseconds() / 50) % 2 ? "odd" : "even");
             }
-            std::lock_guard lock(session.playerLock());  // as the XScript run holds it
+            {
+                std::lock_guard lock(session.playerLock());  // as the XScript run holds it
+            }
+            // Ticks come at a pace, not back to back: a window thread that spun would bury the
+            // clients under broadcasts (and starve them of the lock under ThreadSanitizer).
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
     std::vector<std::thread> clients;
