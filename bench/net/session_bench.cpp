@@ -10,7 +10,7 @@
 
 #include "net/game_messages.h"
 #include "net/network_session.h"
-#include "net/session_test_world.h"
+#include "support/session_test_world.h"
 #include "npc/npc_codes.h"
 
 namespace {

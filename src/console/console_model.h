@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "console/console_layout.h"
-#include "shell/field_number.h"
+#include "base/field_number.h"
 
 class ConsoleModel {
 public:

@@ -31,7 +31,7 @@ void ConsoleSessionView::ShowHosting(bool hosting) {
 }
 
 void ConsoleSessionView::Close() {
-    // Posted, as the original posted its close message: the failed start returns first.
+    // Posted, not called: the failed start returns before the shutdown begins.
     post_([this] { commands_.Exit(); });
 }
 

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include "shell/code_page.h"
+#include "base/code_page.h"
 
 QString ToQString(std::string_view text) {
     const std::u16string utf16 = Cp1252ToUtf16(text);

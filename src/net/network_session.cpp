@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "net/game_messages.h"
-#include "shell/code_page.h"
-#include "shell/debug_log.h"
-#include "shell/field_number.h"
+#include "base/code_page.h"
+#include "base/debug_log.h"
+#include "base/field_number.h"
 #include "world/game_weather.h"
 #include "world/night_day.h"
 #include "world/random.h"

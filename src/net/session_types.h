@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/hresult.h"
+#include "base/hresult.h"
 
 using DPNID = uint32_t;
 

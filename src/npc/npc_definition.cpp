@@ -7,8 +7,8 @@
 #include "npc/npc_codes.h"
 #include "npc/server_npc.h"
 #include "npc/text_line_reader.h"
-#include "shell/data_path.h"
-#include "shell/debug_log.h"
+#include "base/data_path.h"
+#include "base/debug_log.h"
 
 namespace {
 

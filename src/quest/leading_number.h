@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "shell/field_number.h"
+#include "base/field_number.h"
 
 inline int32_t LeadingNumber(std::string_view text) {
     return ReadFieldNumber(text, text.size());

@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "npc/text_line_reader.h"
-#include "shell/data_path.h"
-#include "shell/debug_log.h"
+#include "base/data_path.h"
+#include "base/debug_log.h"
 
 namespace {
 

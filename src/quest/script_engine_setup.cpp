@@ -1,6 +1,6 @@
 #include "quest/script_engine_setup.h"
 
-#include "shell/data_path.h"
+#include "base/data_path.h"
 #include "xscript/xscript.h"
 
 std::unique_ptr<CXScript> SetUpScriptEngine(const char* scriptFile) {

@@ -9,8 +9,8 @@
 #include "quest/leading_number.h"
 #include "quest/quest_field.h"
 #include "quest/script_engine_setup.h"
-#include "shell/data_path.h"
-#include "shell/debug_log.h"
+#include "base/data_path.h"
+#include "base/debug_log.h"
 #include "xscript/xscript.h"
 
 namespace {

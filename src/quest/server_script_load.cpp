@@ -6,8 +6,8 @@
 
 #include "npc/text_line_reader.h"
 #include "quest/server_script.h"
-#include "shell/data_path.h"
-#include "shell/debug_log.h"
+#include "base/data_path.h"
+#include "base/debug_log.h"
 
 CServerScript::CServerScript(ScriptWorld world) : world_(std::move(world)) {}
 

@@ -1,5 +1,5 @@
 #pragma once
-// The server's command line. The original had none; a Linux server needs a few options.
+// The server's command line. A few options: where the world is, whether to open a window, whether to host at once.
 
 #include <cstdint>
 #include <optional>

@@ -14,7 +14,7 @@
 #include "console/terminal_console.h"
 #include "npc/main_object_set.h"
 #include "quest/server_quest_loader.h"
-#include "shell/debug_log.h"
+#include "base/debug_log.h"
 #include "shell/game_timer.h"
 #include "shell/signal_bridge.h"
 #include "shell/simulation.h"
@@ -62,7 +62,7 @@ int ServerShell::Run(int& argc, char** argv) {
     signals_ = std::make_unique<SignalBridge>();
     StartUp();
     if (!CreateConsole(argc, argv)) {
-        return 0;  // as the original: no shutdown, no settings written
+        return 0;  // nothing was started yet: no shutdown, no settings written
     }
     InitialiseConsole();
     const int exitCode = app_->exec();

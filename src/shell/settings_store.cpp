@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "shell/code_page.h"
+#include "base/code_page.h"
 
 namespace {
 

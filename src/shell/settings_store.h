@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "shell/hresult.h"
+#include "base/hresult.h"
 
 class QSettings;
 

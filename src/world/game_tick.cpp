@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "shell/debug_log.h"
+#include "base/debug_log.h"
 #include "world/game_weather.h"
 #include "world/night_day.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "shell/debug_log.h"
+#include "base/debug_log.h"
 #include "world/night_day.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "net/fake_session.h"
+#include "support/fake_session.h"
 #include "net/network_session.h"
 #include "support/temp_dir.h"
 #include "world/game_weather.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dplay8/udp_host.h"
-#include "dplay8/udp_test_client.h"
+#include "support/udp_test_client.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "dplay8/udp_test_client.h"
+#include "support/udp_test_client.h"
 #include "net/dplay8_session.h"
 #include "net/game_messages.h"
 #include "net/network_session.h"

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "net/fake_session.h"
+#include "support/fake_session.h"
 #include "net/game_messages.h"
 #include "net/network_session.h"
-#include "session_test_world.h"
-#include "shell/debug_log.h"
+#include "support/session_test_world.h"
+#include "base/debug_log.h"
 #include "support/temp_dir.h"
 
 class RecordingConsole : public SessionConsole {

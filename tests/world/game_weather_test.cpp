@@ -5,7 +5,7 @@
 #include <cmath>
 #include <set>
 
-#include "shell/debug_log.h"
+#include "base/debug_log.h"
 #include "support/temp_dir.h"
 #include "world/night_day.h"
 

@@ -6,7 +6,7 @@
 #include "npc/main_object_set.h"
 #include "quest/server_quest_loader.h"
 #include "quest/text_escape.h"
-#include "shell/data_path.h"
+#include "base/data_path.h"
 #include "world/game_weather.h"
 #include "world/night_day.h"
 #include "world/random.h"

@@ -1,4 +1,4 @@
-#include "shell/code_page.h"
+#include "base/code_page.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "net/fake_session.h"
+#include "support/fake_session.h"
 
 // The caller has counted the call in running_ under the mutex.
 HRESULT FakeSession::Call(uint32_t messageId, void* message) {

@@ -1,6 +1,6 @@
 #pragma once
-// COM-style results: negative means failure. The values are the Windows ones, so logs and
-// tests read the same numbers as on the original platform.
+// COM-style results: negative means failure. The values are the well-known Windows ones, so
+// a number in the debug log can be looked up anywhere.
 
 #include <cstdint>
 

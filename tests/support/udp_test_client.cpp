@@ -1,4 +1,4 @@
-#include "dplay8/udp_test_client.h"
+#include "support/udp_test_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

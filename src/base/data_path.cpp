@@ -1,4 +1,4 @@
-#include "shell/data_path.h"
+#include "base/data_path.h"
 
 std::string DataPath(const char* windowsPath) {
     std::string path = windowsPath != nullptr ? windowsPath : "";

@@ -1,4 +1,4 @@
-#include "shell/field_number.h"
+#include "base/field_number.h"
 
 #include <cstdint>
 #include <limits>
