@@ -45,6 +45,13 @@ int OpenSocket(uint32_t address, uint16_t port, int& error) {
     return fd;
 }
 
+uint16_t BoundPort(int fd) {
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    return ntohs(bound.sin_port);
+}
+
 void CloseFd(int& fd) {
     if (fd >= 0)
         close(fd);
@@ -70,14 +77,12 @@ int UdpHost::Start(HostConfig config, const UdpHostOptions& options, EventHandle
     session_fd_ = OpenSocket(options.bind_address, options.port, error);
     if (session_fd_ < 0)
         return error;
-    sockaddr_in bound{};
-    socklen_t length = sizeof bound;
-    getsockname(session_fd_, reinterpret_cast<sockaddr*>(&bound), &length);
-    port_ = ntohs(bound.sin_port);
-    if (options.enumeration_port && port_ != kEnumerationPort) {
+    port_ = BoundPort(session_fd_);
+    if (options.enumeration_port && port_ != options.enumeration_port_number) {
         int ignored = 0;
         // Another program may hold 6073; then clients find us by the port alone.
-        enum_fd_ = OpenSocket(options.bind_address, kEnumerationPort, ignored);
+        enum_fd_ = OpenSocket(options.bind_address, options.enumeration_port_number, ignored);
+        enum_port_ = enum_fd_ >= 0 ? BoundPort(enum_fd_) : 0;
     }
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
@@ -168,6 +173,7 @@ void UdpHost::Close() {
     CloseFd(enum_fd_);
     CloseFd(wake_fd_);
     CloseFd(epoll_fd_);
+    enum_port_ = 0;
     started_ = false;
 }
 

@@ -25,6 +25,9 @@ struct UdpHostOptions {
     uint16_t port = 0;             // 0: one the system chooses
     uint32_t bind_address = 0;     // host byte order; 0: every interface
     bool enumeration_port = true;  // also answer enumeration on UDP 6073 when it is free
+    // The enumeration port; tests pass 0 for one the system chooses, so that a server already
+    // running on the machine cannot stand in their way.
+    uint16_t enumeration_port_number = kEnumerationPort;
     size_t handler_threads = 2;
 };
 
@@ -44,6 +47,7 @@ public:
     int Start(HostConfig config, const UdpHostOptions& options, EventHandler handler);
     uint16_t port() const { return port_; }
     bool answers_enumeration_port() const { return enum_fd_ >= 0; }
+    uint16_t enumeration_port() const { return enum_port_; }  // 0 when not answering there
     uint32_t server_dpnid() const { return server_dpnid_; }
 
     // Copies the message into the queue and wakes the I/O thread; never waits for the
@@ -76,6 +80,7 @@ private:
 
     int session_fd_ = -1;
     int enum_fd_ = -1;
+    uint16_t enum_port_ = 0;
     int wake_fd_ = -1;
     int epoll_fd_ = -1;
     uint16_t port_ = 0;
