@@ -22,13 +22,6 @@ using quest_test::QuestWorld;
 
 class HostFunctionsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        world.npcs.npcCount = 3;
-        for (int slot = 0; slot < 3; ++slot) {
-            world.npcs.Npc(slot).Place(100, 100, "nobody");
-            world.npcs.Npc(slot).slot = slot;
-        }
-    }
     CServerNPC& Npc(int slot) { return world.npcs.Npc(slot); }
     CXScript& Engine() { return *world.Loader().engine(); }
 
@@ -45,7 +38,7 @@ protected:
         return pushed;
     }
 
-    QuestWorld world;
+    QuestWorld world{3};
 };
 
 CXValue Text(const char* text) {
@@ -62,20 +55,16 @@ TEST_F(HostFunctionsTest, GetVarReadsAPropertyNamedExactly) {
     Npc(1).currentMessage = -2;
     Npc(1).instruction = 4;
     Npc(1).scriptEnded[0] = 1;
-    const struct {
-        const char* property;
-        int32_t value;
-    } cases[] = {
+    const std::pair<const char*, int32_t> cases[] = {
         {"XPOS", 123}, {"YPOS", -4},      {"MESSAGE", -2},      {"INSTRUCTION", 5},
         {"ENDED", 1},  {"XPOSITION", -1}, {"xpos", -1},         {"XPOS ", -1},
         {"", -1},      {"POS", -1},       {"INSTRUCTIONS", -1}, {"ENDED[1]", -1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.property);
+    for (const auto& [property, value] : cases) {
         const std::vector<CXValue> pushed =
-            Call("GetVar", {Text("NPC"), Number(2), Text(c.property)});
-        ASSERT_EQ(pushed.size(), 1u);
-        EXPECT_EQ(pushed[0].Text(), std::to_string(c.value));  // made from an integer
+            Call("GetVar", {Text("NPC"), Number(2), Text(property)});
+        ASSERT_EQ(pushed.size(), 1u) << property;
+        EXPECT_EQ(pushed[0].Text(), std::to_string(value)) << property;  // made from an integer
     }
     // The server script's query finds the property inside a longer word.
     EXPECT_EQ(world.Script().QueryNpc("NPC[02]>XPOSITION"), 123);
@@ -83,8 +72,7 @@ TEST_F(HostFunctionsTest, GetVarReadsAPropertyNamedExactly) {
 
 TEST_F(HostFunctionsTest, GetVarPushesNothingForAnyTargetButNpc) {
     for (const char* target : {"PLAYER", "npc", "NPC ", "", "NPCS"}) {
-        SCOPED_TRACE(target);
-        EXPECT_TRUE(Call("GetVar", {Text(target), Number(1), Text("XPOS")}).empty());
+        EXPECT_TRUE(Call("GetVar", {Text(target), Number(1), Text("XPOS")}).empty()) << target;
         EXPECT_TRUE(Call("GetVarEx", {Text(target), Number(1), Text("XPOS"), Number(0)}).empty());
     }
 }
@@ -92,24 +80,12 @@ TEST_F(HostFunctionsTest, GetVarPushesNothingForAnyTargetButNpc) {
 TEST_F(HostFunctionsTest, GetVarExReadsTheEndedFlagOfScriptKPlusOne) {
     Npc(2).scriptEnded[1] = 1;
     Npc(2).scriptEnded[9] = 1;
-    const struct {
-        const char* function;
-        int32_t k;
-        int32_t value;
-    } cases[] = {
-        {"GetVarEx", 1, 1},  {"GetVarEx", 0, 0},  {"GetVarEx", 2, 0}, {"GetVarEx", 9, 1},
-        {"GetVarEx", 10, 0}, {"GetVarEx", -1, 0}, {"GetVar", 0, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.function) + " " + std::to_string(c.k));
-        std::vector<CXValue> arguments{Text("NPC"), Number(3), Text("ENDED")};
-        if (std::strcmp(c.function, "GetVarEx") == 0) {
-            arguments.push_back(Number(c.k));
-        }
-        const std::vector<CXValue> pushed = Call(c.function, arguments);
-        ASSERT_EQ(pushed.size(), 1u);
-        EXPECT_EQ(pushed[0].ToInt(), c.value);
+    for (const auto& [k, value] : {std::pair{1, 1}, {0, 0}, {2, 0}, {9, 1}, {10, 0}, {-1, 0}}) {
+        const auto pushed = Call("GetVarEx", {Text("NPC"), Number(3), Text("ENDED"), Number(k)});
+        ASSERT_EQ(pushed.size(), 1u) << k;
+        EXPECT_EQ(pushed[0].ToInt(), value) << k;
     }
+    EXPECT_EQ(Call("GetVar", {Text("NPC"), Number(3), Text("ENDED")})[0].ToInt(), 0);
     Npc(2).scriptEnded[0] = 1;
     EXPECT_EQ(Call("GetVar", {Text("NPC"), Number(3), Text("ENDED")})[0].ToInt(), 1);
 }
@@ -126,46 +102,41 @@ TEST_F(HostFunctionsTest, NpcNumbersOutsideOneToFiftyReadMinusOne) {
 }
 
 TEST_F(HostFunctionsTest, MessageMapLinkListsAreSplitAtCommasAndEndAtAPoint) {
-    struct Case {
-        const char* list;
-        std::vector<int8_t> links;
+    const std::pair<const char*, const char*> cases[] = {
+        {"3,4.", "2,3,"},
+        {"3,4", "2,3,"},
+        {"", "-1,"},
+        {".", "-1,"},
+        {"5", "4,"},
+        {"7.8,9", "6,"},
+        {"3,,4.", "2,-1,3,"},
+        {" 2, -3.", "1,-4,"},
+        {"x,12abc.", "-1,11,"},
+        {"200.", "-57,"},  // the low eight bits of 199
+        {"1,2,3,4,5,6,7.", "0,1,2,3,4,"},
     };
-    const Case cases[] = {
-        {"3,4.", {2, 3}},
-        {"3,4", {2, 3}},
-        {"", {-1}},
-        {".", {-1}},
-        {"5", {4}},
-        {"7.8,9", {6}},
-        {"3,,4.", {2, -1, 3}},
-        {" 2, -3.", {1, -4}},
-        {"1,2,3,4,5,6,7.", {0, 1, 2, 3, 4}},
-        {"x,12abc.", {-1, 11}},
-        {"200.", {-57}},  // the low eight bits of 199
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.list);
-        HostMessageMap(world.npcs, 1, 2, c.list, 0, "text");
+    for (const auto& [list, links] : cases) {
+        HostMessageMap(world.npcs, 1, 2, list, 0, "text");
         const MessageMapEntry& entry = Npc(0).messageMap[1];
-        ASSERT_EQ(entry.linkCount, static_cast<int8_t>(c.links.size()));
-        for (size_t i = 0; i < c.links.size(); ++i) {
-            EXPECT_EQ(entry.links[i], c.links[i]) << i;
+        std::string read;
+        for (int i = 0; i < entry.linkCount; ++i) {
+            read += std::to_string(entry.links[i]) + ",";
         }
+        EXPECT_EQ(read, links) << list;
     }
 }
 
 TEST_F(HostFunctionsTest, MessageMapFlagCodesSetClearOrKeepTheFlag) {
-    const struct {
-        int32_t code;
-        uint8_t before;
-        uint8_t after;
-    } cases[] = {
-        {1, 0, 1}, {1, 1, 1}, {2, 1, 0}, {2, 0, 0}, {0, 1, 1}, {0, 0, 0}, {3, 1, 1}, {-1, 0, 0},
-    };
-    for (const auto& c : cases) {
-        Npc(2).messageMap[6].flag = c.before;
-        HostMessageMap(world.npcs, 3, 7, "1.", c.code, "t");
-        EXPECT_EQ(Npc(2).messageMap[6].flag, c.after) << c.code << " from " << int{c.before};
+    // The flag after each code, from 0 and from 1: 1 sets, 2 clears, any other keeps.
+    for (const auto& [code, after] :
+         {std::pair{1, "11"}, {2, "00"}, {0, "01"}, {3, "01"}, {-1, "01"}}) {
+        std::string flags;
+        for (const uint8_t before : {0, 1}) {
+            Npc(2).messageMap[6].flag = before;
+            HostMessageMap(world.npcs, 3, 7, "1.", code, "t");
+            flags += std::to_string(Npc(2).messageMap[6].flag);
+        }
+        EXPECT_EQ(flags, after) << code;
     }
 }
 

@@ -13,340 +13,176 @@
 
 namespace {
 
+using quest_test::Doing;
 using quest_test::QuestWorld;
 
-// Records every say the NPC set hands to the players, with the text at that moment.
+// Records every say the NPC set hands to the players as "slot@x,y:text".
 class RecordingAudience : public NpcAudience {
 public:
-    struct Said {
-        int32_t slot;
-        int32_t x;
-        int32_t y;
-        std::string text;
-    };
     void Broadcast(const CMainObjectSet&) override {}
     void SayToNearbyPlayers(const CMainObjectSet& set, int32_t slot, int32_t x,
                             int32_t y) override {
-        said.push_back({slot, x, y, set.Npc(slot).sayText});
+        said.push_back(std::to_string(slot) + "@" + std::to_string(x) + "," + std::to_string(y) +
+                       ":" + set.Npc(slot).sayText);
     }
-    std::vector<Said> said;
+    std::vector<std::string> said;
 };
 
 // A person-script section 1 run from the main section on every tick, holding one block of
 // NPC 1 with these lines.
 std::string SectionWithBlock(const std::string& lines) {
-    return "RUN_PERSON_SCRIPT[1]\n"
-           "BEGIN_PERSON_SCRIPT[1]\n"
-           "PERSON_BEGIN[01]\n" +
-           lines + "PERSON_END[01]\nEND_PERSON_SCRIPT\n";
+    return "RUN_PERSON_SCRIPT[1]\nBEGIN_PERSON_SCRIPT[1]\nPERSON_BEGIN[01]\n" + lines +
+           "PERSON_END[01]\nEND_PERSON_SCRIPT\n";
 }
 
 class PersonInterpreterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        world.npcs.SetAudience(&audience);
-        world.npcs.npcCount = 3;
-        for (int slot = 0; slot < 3; ++slot) {
-            world.npcs.Npc(slot).Place(100, 100, "nobody");
-            world.npcs.Npc(slot).slot = slot;
-            world.npcs.Npc(slot).type = kTypePersonscript;
+    void SetUp() override { world.npcs.SetAudience(&audience); }
+    // One game tick's script work and NPC movement, `count` times.
+    void Tick(int count = 1) {
+        for (int i = 0; i < count; ++i) {
+            world.Script().RunMainPass();
+            world.npcs.Tick(world.frameTime);
         }
     }
-    // One game tick's script work and NPC movement.
-    void Tick() {
-        world.Script().RunMainPass();
-        world.npcs.Tick(world.frameTime);
-    }
     CServerNPC& Npc(int slot) { return world.npcs.Npc(slot); }
-    // Ticks until the condition holds, at most `limit` ticks; the number of ticks taken, or
-    // -1 when it never held.
-    template <typename Condition>
-    int TicksUntil(Condition condition, int limit = 1000) {
-        for (int tick = 1; tick <= limit; ++tick) {
+    // Ticks until NPC 1 has ended person script 1, at most 1000 ticks; the ticks taken.
+    int TicksUntilEnded() {
+        for (int tick = 1; tick <= 1000; ++tick) {
             Tick();
-            if (condition()) {
+            if (Npc(0).scriptEnded[0] == 1) {
                 return tick;
             }
         }
         return -1;
     }
-    QuestWorld world;
+    QuestWorld world{3};
     RecordingAudience audience;
 };
 
 TEST_F(PersonInterpreterTest, DirectLinesActOnEveryPassWithoutAdvancing) {
     world.LoadScript(
-        "NPC[01]>WALKTO(110,100)\n"
-        " NPC[2]>SET_POSITION(7 + 1, GLOBAL[1])\n"
+        "NPC[01]>WALKTO(110,100)\n NPC[2]>SET_POSITION(7 + 1, GLOBAL[1])\n"
         "  NPC[03]>SET_POSITION(1,1)\n"  // "NPC" at the third character: no direct line
-        "NPC[02]>SET_FACING($WEST$)\n"
-        "NPC[02]>SET_HEAD_FACING($NORTH$)\n"
-        "NPC[02]>SET_SPEED(12)\n"
-        "NPC[02]>SET_MESSAGE(3)\n"
-        "NPC[02]>SET_FACING($UP$)\n");
+        "NPC[02]>SET_FACING($WEST$)\nNPC[02]>SET_HEAD_FACING($NORTH$)\nNPC[02]>SET_SPEED(12)\n"
+        "NPC[02]>SET_MESSAGE(3)\nNPC[02]>SET_FACING($UP$)\n"  // $UP$ copies the body facing
+        "NPC[51]>SET_SPEED(5)\nNPC[00]>SET_SPEED(5)\nNPC>SET_SPEED(5)\nNPC[01] SET_SPEED(5)\n");
     world.Loader().globals[0] = 42;
     Tick();
-    EXPECT_EQ(Npc(0).action, kActionWalking);
+    EXPECT_EQ(Doing(Npc(0)), "101.75,100 a3 i0/-1 f1 h1 s35 m0 w0 e0000000000");  // moved at once
     EXPECT_EQ(Npc(0).targetX, 110);
-    EXPECT_GT(Npc(0).posX, 100.0f);  // the walk started and moved in the same tick
-    EXPECT_EQ(Npc(1).posX, 8.0f);
-    EXPECT_EQ(Npc(1).posY, 42.0f);
-    EXPECT_EQ(Npc(2).posX, 100.0f);
-    EXPECT_EQ(Npc(1).facing, kFacingWest);
-    EXPECT_EQ(Npc(1).headFacing, kFacingWest);  // SET_FACING($UP$) copies the body facing
-    EXPECT_EQ(Npc(1).speed, 12.0f);
-    EXPECT_EQ(Npc(1).currentMessage, 2);
-    EXPECT_EQ(Npc(1).instruction, 0);
-    EXPECT_EQ(world.Script().QueryNpc("NPC[02]>MESSAGE"), 2);
-
-    for (int i = 0; i < 40 && Npc(0).action == kActionWalking; ++i) {
-        Tick();
-    }
-    EXPECT_EQ(Npc(0).posX, 110.0f);
+    EXPECT_EQ(Doing(Npc(1)), "8,42 a0 i0/-1 f3 h3 s12 m2 w0 e0000000000");
+    EXPECT_EQ(Doing(Npc(2)), "100,100 a0 i0/-1 f2 h2 s35 m0 w0 e0000000000");
+    Tick(5);
+    EXPECT_EQ(Doing(Npc(0)), "110,100 a3 i0/-1 f1 h1 s35 m0 w0 e0000000000");
     Tick();  // standing on the target: the walk completes at once
-    EXPECT_EQ(Npc(0).action, kActionIdle);
+    EXPECT_EQ(Doing(Npc(0)), "110,100 a0 i0/-1 f1 h1 s35 m0 w0 e0000000000");
 }
 
 TEST_F(PersonInterpreterTest, ABlockStepsItsNpcAndMarksTheScriptEndedOnALaterPass) {
     world.LoadScript(
-        "IF NPC[01]>ENDED[2] = 1\n"
-        " SET_GLOBAL(GLOBAL[1], GLOBAL[1] + 1)\n"
-        "ENDIF\n"
-        "RUN_PERSON_SCRIPT[2]\n"
-        "BEGIN_PERSON_SCRIPT[2]\n"
-        "PERSON_BEGIN[01]\n"
-        "NPC[01]>SET_POSITION(150,100)\n"
-        "NPC[01]>WALKTO(160,100)\n"
-        "NPC[01]>SET_FACING($NORTH$)\n"
-        "PERSON_END[01]\n"
-        "END_PERSON_SCRIPT\n");
-    Tick();
-    // SET_POSITION completed, WALKTO began; the block's three lines are counted.
-    EXPECT_EQ(Npc(0).instruction, 1);
-    EXPECT_EQ(Npc(0).instructionCount, 3);
-    EXPECT_EQ(Npc(0).action, kActionWalking);
+        "IF NPC[01]>ENDED[2] = 1\n SET_GLOBAL(GLOBAL[1], GLOBAL[1] + 1)\nENDIF\n"
+        "RUN_PERSON_SCRIPT[2]\nBEGIN_PERSON_SCRIPT[2]\nPERSON_BEGIN[01]\n"
+        "NPC[01]>SET_POSITION(150,100)\nNPC[01]>WALKTO(160,100)\nNPC[01]>SET_FACING($NORTH$)\n"
+        "PERSON_END[01]\nEND_PERSON_SCRIPT\n");
+    Tick();  // SET_POSITION completed, WALKTO began; the block's three lines are counted
+    EXPECT_EQ(Doing(Npc(0)), "151.75,100 a3 i1/3 f1 h1 s35 m0 w0 e0000000000");
     EXPECT_EQ(world.Script().QueryNpc("NPC[01]>INSTRUCTION"), 2);
-
     int ticks = 1;
-    while (Npc(0).scriptEnded[1] == 0 && ticks < 100) {
+    for (; Npc(0).scriptEnded[1] == 0 && ticks < 100; ++ticks) {
         Tick();
-        ++ticks;
     }
-    ASSERT_EQ(Npc(0).scriptEnded[1], 1);
-    EXPECT_EQ(Npc(0).posX, 160.0f);
-    EXPECT_EQ(Npc(0).facing, kFacingNorth);
-    EXPECT_EQ(Npc(0).instruction, 0);
-    EXPECT_EQ(Npc(0).action, kActionIdle);
-    EXPECT_EQ(Npc(0).instructionCount, 3);  // PERSON_END of the same pass counted again
+    EXPECT_EQ(Doing(Npc(0)), "160,100 a0 i0/3 f0 h0 s35 m0 w0 e0100000000");  // PERSON_END counted
     Tick();
-    EXPECT_EQ(world.Script().Global(1), 1);
+    EXPECT_EQ(world.Globals(), "G1=1");
     EXPECT_EQ(Npc(0).instructionCount, 0);  // a finished NPC's lines are no longer counted
 }
 
 TEST_F(PersonInterpreterTest, ResetScriptLetsTheBlockRunAgain) {
     world.LoadScript(
-        "IF NPC[01]>ENDED[1] = 1\n"
-        " NPC[01]>RESET_SCRIPT(1)\n"
-        " SET_GLOBAL(GLOBAL[1], GLOBAL[1] + 1)\n"
-        "ENDIF\n"
-        "RUN_PERSON_SCRIPT[1]\n"
-        "BEGIN_PERSON_SCRIPT[1]\n"
-        "PERSON_BEGIN[01]\n"
-        "NPC[01]>WALKTO(104,100)\n"
-        "NPC[01]>WALKTO(100,100)\n"
-        "PERSON_END[01]\n");
-    for (int i = 0; i < 200; ++i) {
-        Tick();
-    }
+        "IF NPC[01]>ENDED[1] = 1\n NPC[01]>RESET_SCRIPT(1)\n SET_GLOBAL(GLOBAL[1], GLOBAL[1] + 1)\n"
+        "ENDIF\n" +
+        SectionWithBlock("NPC[01]>WALKTO(104,100)\nNPC[01]>WALKTO(100,100)\n"));
+    Tick(200);
     EXPECT_GE(world.Script().Global(1), 3);  // several rounds
 }
 
 TEST_F(PersonInterpreterTest, ABlockOfAnNpcThatIsNoPersonscriptStopsAtItsFirstLine) {
     Npc(0).type = kTypeHeadturn;
-    world.LoadScript(
-        "RUN_PERSON_SCRIPT[1]\n"
-        "BEGIN_PERSON_SCRIPT[1]\n"
-        "PERSON_BEGIN[01]\n"
-        "NPC[02]>SET_SPEED(99)\n"  // then runs as a direct line of the section
-        " NPC[01]>SET_SPEED(77)\n"
-        "PERSON_END[01]\n");
-    Tick();
-    Tick();
-    EXPECT_EQ(Npc(1).speed, 99.0f);
-    EXPECT_EQ(Npc(0).speed, 77.0f);
-    EXPECT_EQ(Npc(1).instruction, 0);
-    EXPECT_EQ(Npc(0).instructionCount, -1);
-}
-
-TEST_F(PersonInterpreterTest, LinesNamingNoNpcAreIgnored) {
-    world.LoadScript(
-        "NPC[51]>SET_SPEED(5)\n"
-        "NPC[00]>SET_SPEED(5)\n"
-        "NPC>SET_SPEED(5)\n"
-        "NPC[01] SET_SPEED(5)\n");
-    Tick();
-    for (int slot = 0; slot < 3; ++slot) {
-        EXPECT_EQ(Npc(slot).speed, 35.0f) << slot;
-    }
-    EXPECT_EQ(world.Script().QueryNpc("NPC[51]>XPOS"), -100);
-    EXPECT_EQ(world.Script().QueryNpc("NPC[01] XPOS"), -100);
+    world.LoadScript(SectionWithBlock("NPC[02]>SET_SPEED(99)\n NPC[01]>SET_SPEED(77)\n"));
+    Tick(2);  // the lines then run as direct lines of the section
+    EXPECT_EQ(Doing(Npc(1)), "100,100 a0 i0/-1 f2 h2 s99 m0 w0 e0000000000");
+    EXPECT_EQ(Doing(Npc(0)), "100,100 a0 i0/-1 f2 h2 s77 m0 w0 e0000000000");
 }
 
 TEST_F(PersonInterpreterTest, ABlockWalksSaysWaitsAndThenEnds) {
     world.LoadScript(
-        SectionWithBlock("NPC[01]>WALKTO(110,100)\n"
-                         "NPC[01]>SAY ($Hello$)\n"
-                         "NPC[01]>WAIT (20)\n"));
+        SectionWithBlock("NPC[01]>WALKTO(110,100)\nNPC[01]>SAY ($Hello$)\nNPC[01]>WAIT (20)\n"));
     // 10 units at 1.75 a tick: the walk lands on tick 6, and tick 7's pass completes it.
-    const int arrived = TicksUntil([&] { return Npc(0).posX == 110.0f; });
-    ASSERT_EQ(arrived, 6);
-    EXPECT_EQ(Npc(0).action, kActionWalking);
+    Tick(6);
+    EXPECT_EQ(Doing(Npc(0)), "110,100 a3 i0/3 f1 h1 s35 m0 w0 e0000000000");
     EXPECT_TRUE(audience.said.empty());
     Tick();
-    ASSERT_EQ(audience.said.size(), 1u);
-    EXPECT_EQ(audience.said[0].slot, 0);
-    EXPECT_EQ(audience.said[0].x, 110);
-    EXPECT_EQ(audience.said[0].y, 100);
-    EXPECT_EQ(audience.said[0].text, "Hello");
-    EXPECT_STREQ(Npc(0).sayText, "Hello");
-    // The wait began in the same pass and counted its first increment.
-    EXPECT_EQ(Npc(0).instruction, 2);
-    EXPECT_EQ(Npc(0).action, kActionWaiting);
-    EXPECT_EQ(Npc(0).waitTimer, 0.5f);
-    EXPECT_EQ(Npc(0).scriptEnded[0], 0);
-
+    EXPECT_EQ(audience.said, std::vector<std::string>{"0@110,100:Hello"});
+    EXPECT_EQ(Doing(Npc(0)),
+              "110,100 a4 i2/3 f1 h1 s35 m0 w0.5 e0000000000");  // the wait began in the same pass,
+                                                                 // counting once
     // WAIT (20) completes on its 42nd pass, when the timer reads 20.5 before the increment.
-    const int waited = TicksUntil([&] { return Npc(0).scriptEnded[0] == 1; });
-    EXPECT_EQ(waited, 41);
-    EXPECT_EQ(Npc(0).instruction, 0);
-    EXPECT_EQ(Npc(0).action, kActionIdle);
-    EXPECT_EQ(Npc(0).waitTimer, 0.5f);
-    EXPECT_EQ(Npc(0).instructionCount, 3);
-    for (int i = 0; i < 10; ++i) {
-        Tick();
-    }
+    EXPECT_EQ(TicksUntilEnded(), 41);
+    EXPECT_EQ(Doing(Npc(0)), "110,100 a0 i0/3 f1 h1 s35 m0 w0.5 e1000000000");
+    Tick(10);
     EXPECT_EQ(audience.said.size(), 1u);  // a finished block says nothing more
     EXPECT_EQ(Npc(0).instructionCount, 0);
 }
 
-TEST_F(PersonInterpreterTest, WaitCompletesOnThePassWhoseTimerAlreadyExceedsItsTenths) {
-    struct Case {
-        const char* tenths;
-        float frameTime;
-        int pass;  // the pass on which the wait completes and the next line runs
-    };
-    const Case cases[] = {
-        {"10", 0.05f, 22}, {"0", 0.05f, 2}, {"-1", 0.05f, 1},
-        {"10", 1.0f, 3},   {"3", 0.25f, 3}, {"GLOBAL[3] * 2", 0.05f, 22},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.tenths) + " at " + std::to_string(c.frameTime));
-        QuestWorld fresh;
-        fresh.frameTime = c.frameTime;
-        fresh.npcs.npcCount = 1;
-        fresh.npcs.Npc(0).Place(100, 100, "nobody");
-        fresh.npcs.Npc(0).type = kTypePersonscript;
-        fresh.Loader().globals[2] = 5;
-        fresh.LoadScript(SectionWithBlock(std::string("NPC[01]>WAIT(") + c.tenths +
-                                          ")\n"
-                                          "NPC[01]>SET_FACING($WEST$)\n"
-                                          "NPC[01]>WAIT(1000)\n"));
-        CServerNPC& npc = fresh.npcs.Npc(0);
-        int pass = 0;
-        while (npc.facing != kFacingWest && pass < 100) {
-            fresh.Script().RunMainPass();
-            ++pass;
-        }
-        EXPECT_EQ(pass, c.pass);
-        // The completing wait left one increment, and the next wait added its own.
-        EXPECT_EQ(npc.instruction, 2);
-        EXPECT_EQ(npc.waitTimer, 2.0f * (c.frameTime * 10.0f));
-        EXPECT_EQ(npc.action, kActionWaiting);
-    }
-}
-
-TEST_F(PersonInterpreterTest, SetMessageInABlockHoldsTheNpcOnThatInstruction) {
+TEST_F(PersonInterpreterTest, ABlockHeldBySetMessageOrPastItsEndNeverEnds) {
     world.LoadScript(
-        SectionWithBlock("NPC[01]>SET_POSITION(1,2)\n"
-                         "NPC[01]>SET_MESSAGE(2)\n"
-                         "NPC[01]>SET_FACING($WEST$)\n"));
-    for (int i = 0; i < 20; ++i) {
-        Tick();
-    }
-    EXPECT_EQ(Npc(0).posX, 1.0f);
-    EXPECT_EQ(Npc(0).currentMessage, 1);
-    EXPECT_EQ(Npc(0).instruction, 1);
-    EXPECT_EQ(Npc(0).facing, kFacingSouth);
-    EXPECT_EQ(Npc(0).scriptEnded[0], 0);
-}
-
-TEST_F(PersonInterpreterTest, ABlockOfImmediateInstructionsNeverSetsEnded) {
-    world.LoadScript(
-        SectionWithBlock("NPC[01]>SET_POSITION(5,6)\n"
-                         "NPC[01]>SET_FACING($EAST$)\n"
-                         "NPC[01]>DISAPPEAR\n"
-                         "NPC[01]>APPEAR\n"));
-    Npc(0).visible = 0;
+        "RUN_PERSON_SCRIPT[1]\nRUN_PERSON_SCRIPT[2]\nBEGIN_PERSON_SCRIPT[1]\nPERSON_BEGIN[01]\n"
+        "NPC[01]>SET_POSITION(1,2)\nNPC[01]>SET_MESSAGE(2)\nNPC[01]>SET_FACING($WEST$)\n"
+        "PERSON_END[01]\nEND_PERSON_SCRIPT\nBEGIN_PERSON_SCRIPT[2]\nPERSON_BEGIN[02]\n"
+        "NPC[02]>SET_POSITION(5,6)\nNPC[02]>SET_FACING($EAST$)\nNPC[02]>DISAPPEAR\n"
+        "NPC[02]>APPEAR\nPERSON_END[02]\nEND_PERSON_SCRIPT\n");
+    Npc(1).visible = 0;
     Tick();
-    EXPECT_EQ(Npc(0).instruction, 4);
-    EXPECT_EQ(Npc(0).instructionCount, 4);
+    EXPECT_EQ(Doing(Npc(1)), "5,6 a0 i4/4 f1 h1 s35 m0 w0 e0000000000");
     for (int i = 0; i < 20; ++i) {
-        Npc(0).visible = 0;
+        Npc(1).visible = 0;
         Tick();
     }
-    // Past its last instruction, the NPC runs none of its lines again and never ends.
-    EXPECT_EQ(Npc(0).visible, 0);
-    EXPECT_EQ(Npc(0).instruction, 4);
-    EXPECT_EQ(Npc(0).scriptEnded[0], 0);
-    EXPECT_EQ(Npc(0).posX, 5.0f);
-    EXPECT_EQ(Npc(0).facing, kFacingEast);
+    EXPECT_EQ(Npc(1).visible, 0);  // past its last instruction, none of its lines run again
+    EXPECT_EQ(Doing(Npc(0)), "1,2 a0 i1/3 f2 h2 s35 m1 w0 e0000000000");
+    EXPECT_EQ(Doing(Npc(1)), "5,6 a0 i4/4 f1 h1 s35 m0 w0 e0000000000");
 }
 
 // Main section: GLOBAL[1] = 1 resets NPC 1's person script 1 once; section 1 runs every tick.
 // The block waits 5 tenths, then turns the NPC west.
 constexpr const char* kResetScript =
-    "IF GLOBAL[1] = 1\n"
-    " NPC[01]>RESET_SCRIPT(1)\n"
-    " SET_GLOBAL(GLOBAL[1], 0)\n"
-    "ENDIF\n"
-    "RUN_PERSON_SCRIPT[1]\n"
-    "BEGIN_PERSON_SCRIPT[1]\n"
-    "PERSON_BEGIN[01]\n"
-    "NPC[01]>WAIT(5)\n"
-    "NPC[01]>SET_FACING($WEST$)\n"
-    "PERSON_END[01]\n"
-    "END_PERSON_SCRIPT\n";
+    "IF GLOBAL[1] = 1\n NPC[01]>RESET_SCRIPT(1)\n SET_GLOBAL(GLOBAL[1], 0)\nENDIF\n"
+    "RUN_PERSON_SCRIPT[1]\nBEGIN_PERSON_SCRIPT[1]\nPERSON_BEGIN[01]\nNPC[01]>WAIT(5)\n"
+    "NPC[01]>SET_FACING($WEST$)\nPERSON_END[01]\nEND_PERSON_SCRIPT\n";
 
 TEST_F(PersonInterpreterTest, ResetBeforeTheSectionRunsAgainRerunsTheBlockInFull) {
     world.LoadScript(kResetScript);
-    ASSERT_EQ(TicksUntil([&] { return Npc(0).scriptEnded[0] == 1; }), 12);
-    EXPECT_EQ(Npc(0).instructionCount, 2);
+    ASSERT_EQ(TicksUntilEnded(), 12);
     Npc(0).facing = kFacingSouth;
     world.Loader().globals[0] = 1;
     Tick();
-    EXPECT_EQ(Npc(0).scriptEnded[0], 0);
-    EXPECT_EQ(Npc(0).instruction, 0);
-    EXPECT_EQ(Npc(0).action, kActionWaiting);
+    EXPECT_EQ(Doing(Npc(0)), "100,100 a4 i0/2 f2 h3 s35 m0 w1 e0000000000");
     // The wait starts from the increment its last completion left: 0.5, then 10 more passes.
-    EXPECT_EQ(TicksUntil([&] { return Npc(0).scriptEnded[0] == 1; }), 10);
+    EXPECT_EQ(TicksUntilEnded(), 10);
     EXPECT_EQ(Npc(0).facing, kFacingWest);
 }
 
 TEST_F(PersonInterpreterTest, ResetAfterTheSectionRanOnceMoreEndsAgainAtOnce) {
     world.LoadScript(kResetScript);
-    ASSERT_EQ(TicksUntil([&] { return Npc(0).scriptEnded[0] == 1; }), 12);
+    ASSERT_EQ(TicksUntilEnded(), 12);
     Tick();  // the finished NPC's lines are not counted: its count becomes 0
-    EXPECT_EQ(Npc(0).instructionCount, 0);
     Npc(0).facing = kFacingSouth;
     world.Loader().globals[0] = 1;
     Tick();
-    // The first instruction ran and did not complete; the end test found 0 == 0.
-    EXPECT_EQ(Npc(0).scriptEnded[0], 1);
-    EXPECT_EQ(Npc(0).instruction, 0);
-    EXPECT_EQ(Npc(0).action, kActionIdle);
-    EXPECT_EQ(Npc(0).waitTimer, 1.0f);
-    EXPECT_EQ(Npc(0).instructionCount, 1);  // the second line came after the end: not counted
-    EXPECT_EQ(Npc(0).facing, kFacingSouth);
+    // The first instruction ran and did not complete; the end test found 0 == 0; the second
+    // line came after the end and is not counted.
+    EXPECT_EQ(Doing(Npc(0)), "100,100 a0 i0/1 f2 h3 s35 m0 w1 e1000000000");
 }
 
 TEST_F(PersonInterpreterTest, WalkToAnotherNpcsPositionFollowsIt) {
@@ -371,212 +207,154 @@ TEST_F(PersonInterpreterTest, WalkToAnotherNpcsPositionFollowsIt) {
     EXPECT_TRUE(audience.said.empty());
 }
 
-TEST_F(PersonInterpreterTest, MessageMapLinesFillTheNamedEntry) {
-    struct Case {
+TEST(PersonInterpreterLines, MessageMapLinesFillTheNamedEntry) {
+    const struct {
         const char* line;
-        int entry;  // 0-based
-        std::vector<int8_t> links;
-        uint8_t flagBefore;
-        uint8_t flag;
-        const char* text;
-    };
-    const Case cases[] = {
-        {"NPC[01]>MESSAGE_MAP[02](3,4,TRUE)$Where to?$", 1, {2, 3}, 0, 1, "Where to?"},
-        {"NPC[1]>MESSAGE_MAP[2](1,FALSE)$Bye$", 1, {0}, 1, 0, "Bye"},
-        {"NPC[01]>MESSAGE_MAP[03](1,2,3,4,5,6)$Six$", 2, {0, 1, 2, 3, 4}, 1, 1, "Six"},
-        {"NPC[01]>MESSAGE_MAP[10](GLOBAL[1] + 1, 0 - 3, TRUE)", 9, {4, -4}, 0, 1, ""},
-        {"NPC[01]>MESSAGE_MAP[01](TRUE)$x$", 0, {}, 0, 1, "x"},
-        {"NPC[01]>MESSAGE_MAP[07](129,TRUE)$wraps$", 6, {-128}, 0, 1, "wraps"},
-        {"NPC[01]>XMESSAGE_MAP[4]( 2, TRUE)$Contains$", 3, {1}, 0, 1, "Contains"},
+        int entry;           // 0-based
+        const char* filled;  // "links flag text", the flag from 0 and from 1 before
+    } cases[] = {
+        {"NPC[01]>MESSAGE_MAP[02](3,4,TRUE)$Where to?$", 1, "2,3, 11 Where to?"},
+        {"NPC[1]>MESSAGE_MAP[2](1,FALSE)$Bye$", 1, "0, 00 Bye"},
+        {"NPC[01]>MESSAGE_MAP[03](1,2,3,4,5,6)$Six$", 2, "0,1,2,3,4, 01 Six"},
+        {"NPC[01]>MESSAGE_MAP[10](GLOBAL[1] + 1, 0 - 3, TRUE)", 9, "4,-4, 11 "},
+        {"NPC[01]>MESSAGE_MAP[01](TRUE)$x$", 0, " 11 x"},
+        {"NPC[01]>MESSAGE_MAP[07](129,TRUE)$wraps$", 6, "-128, 11 wraps"},
+        {"NPC[01]>XMESSAGE_MAP[4]( 2, TRUE)$Contains$", 3, "1, 11 Contains"},
         // Without TRUE or FALSE five arguments are read; the text and the missing ones are 0.
-        {"NPC[01]>MESSAGE_MAP[05](2)$Hi$", 4, {1, -1, -1, -1, -1}, 1, 1, "Hi"},
+        {"NPC[01]>MESSAGE_MAP[05](2)$Hi$", 4, "1,-1,-1,-1,-1, 01 Hi"},
         // "TRUE " is no flag but an expression with a trailing blank, which reads -100.
-        {"NPC[01]>MESSAGE_MAP[06](3, TRUE )$Hi$", 5, {2, -101, -1, -1, -1}, 0, 0, "Hi"},
+        {"NPC[01]>MESSAGE_MAP[06](3, TRUE )$Hi$", 5, "2,-101,-1,-1,-1, 01 Hi"},
+        {"NPC[01]>MESSAGE_MAP[11](2,TRUE)$No$", -1, ""},  // entries outside 1 to 10
+        {"NPC[01]>MESSAGE_MAP[00](2,TRUE)$No$", -1, ""},
+        {"NPC[01]>MESSAGE_MAP(2,TRUE)$No$", -1, ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        QuestWorld fresh;
-        fresh.npcs.npcCount = 1;
-        fresh.npcs.Npc(0).Place(100, 100, "nobody");
-        fresh.Loader().globals[0] = 4;
-        fresh.npcs.Npc(0).messageMap[c.entry].flag = c.flagBefore;
-        fresh.LoadScript(std::string(c.line) + "\n");
-        fresh.Script().RunMainPass();
-        const MessageMapEntry& entry = fresh.npcs.Npc(0).messageMap[c.entry];
-        ASSERT_EQ(entry.linkCount, static_cast<int8_t>(c.links.size()));
-        for (size_t i = 0; i < c.links.size(); ++i) {
-            EXPECT_EQ(entry.links[i], c.links[i]) << i;
+    for (const auto& c : cases) {
+        std::string links, flags, text;
+        for (const uint8_t flagBefore : {0, 1}) {
+            QuestWorld world(1);
+            world.Loader().globals[0] = 4;
+            for (MessageMapEntry& entry : world.npcs.Npc(0).messageMap) {
+                entry.flag = flagBefore;
+            }
+            MessageMapEntry before[kNpcMessageMapSize];
+            std::memcpy(before, world.npcs.Npc(0).messageMap, sizeof before);
+            world.LoadScript(std::string(c.line) + "\n");
+            world.Passes(1);
+            links.clear();
+            for (int i = 0; i < kNpcMessageMapSize; ++i) {
+                const MessageMapEntry& entry = world.npcs.Npc(0).messageMap[i];
+                if (std::memcmp(&entry, &before[i], sizeof entry) != 0 || i == c.entry) {
+                    EXPECT_EQ(i, c.entry) << c.line;
+                    for (int link = 0; link < entry.linkCount; ++link) {
+                        links += std::to_string(entry.links[link]) + ",";
+                    }
+                    flags += std::to_string(entry.flag);
+                    text = entry.text;
+                }
+            }
+            EXPECT_EQ(world.npcs.Npc(0).instruction, 0);  // a direct line never advances
         }
-        EXPECT_EQ(entry.flag, c.flag);
-        EXPECT_STREQ(entry.text, c.text);
-        EXPECT_EQ(fresh.npcs.Npc(0).instruction, 0);  // a direct line never advances
+        EXPECT_EQ(flags.empty() ? "" : links + " " + flags + " " + text, c.filled) << c.line;
     }
 }
 
-TEST_F(PersonInterpreterTest, MessageMapEntriesOutsideOneToTenChangeNothing) {
-    world.LoadScript(
-        "NPC[01]>MESSAGE_MAP[11](2,TRUE)$No$\n"
-        "NPC[01]>MESSAGE_MAP[00](2,TRUE)$No$\n"
-        "NPC[01]>MESSAGE_MAP(2,TRUE)$No$\n");
-    MessageMapEntry before[kNpcMessageMapSize];
-    std::memcpy(before, Npc(0).messageMap, sizeof before);
-    Tick();
-    EXPECT_EQ(std::memcmp(before, Npc(0).messageMap, sizeof before), 0);
-}
-
-TEST_F(PersonInterpreterTest, SayHandsItsTextToThePlayersNearTheNpc) {
-    struct Case {
+TEST(PersonInterpreterLines, SayHandsItsTextToThePlayersNearTheNpc) {
+    const struct {
         const char* line;
-        float x;
-        float y;
-        int said;  // calls in two passes
-        const char* text;
+        float x, y;
+        const char* said;  // what each of two passes said
+    } cases[] = {
+        {"NPC[02]>SAY ($Hi$)", 100.9f, 50.2f, "1@100,50:Hi"},
+        {"NPC[02]>SAY($Hi, there (you)$)", -3.5f, 7.0f, "1@-3,7:Hi, there (you)"},
+        {"NPC[02]>SAY ($Open", 1.0f, 2.0f, "1@1,2:Open\n"},  // up to the end of the line
+        {"NPC[02]>SAY ()", 1.0f, 2.0f, "1@1,2:"},
+        {"NPC[02]>SAY$Hello$", 1.0f, 2.0f, nullptr},  // the word runs to the end of the line
+        {"NPC[02]>SAYS ($Hello$)", 1.0f, 2.0f, nullptr},
     };
-    const Case cases[] = {
-        {"NPC[02]>SAY ($Hi$)", 100.9f, 50.2f, 2, "Hi"},
-        {"NPC[02]>SAY($Hi, there (you)$)", -3.5f, 7.0f, 2, "Hi, there (you)"},
-        {"NPC[02]>SAY ($Open", 1.0f, 2.0f, 2, "Open\n"},  // up to the end of the line
-        {"NPC[02]>SAY ()", 1.0f, 2.0f, 2, ""},
-        {"NPC[02]>SAY$Hello$", 1.0f, 2.0f, 0, ""},  // the word runs to the end of the line
-        {"NPC[02]>SAYS ($Hello$)", 1.0f, 2.0f, 0, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        QuestWorld fresh;
+    for (const auto& c : cases) {
+        QuestWorld world(2);
         RecordingAudience heard;
-        fresh.npcs.SetAudience(&heard);
-        fresh.npcs.npcCount = 2;
-        fresh.npcs.Npc(1).Place(0, 0, "nobody");
-        fresh.npcs.Npc(1).slot = 1;
-        fresh.npcs.Npc(1).posX = c.x;
-        fresh.npcs.Npc(1).posY = c.y;
-        fresh.LoadScript(std::string(c.line) + "\n");
-        fresh.Script().RunMainPass();
-        fresh.Script().RunMainPass();
-        ASSERT_EQ(static_cast<int>(heard.said.size()), c.said);
-        for (const RecordingAudience::Said& said : heard.said) {
-            EXPECT_EQ(said.slot, 1);
-            EXPECT_EQ(said.x, static_cast<int32_t>(c.x));
-            EXPECT_EQ(said.y, static_cast<int32_t>(c.y));
-            EXPECT_EQ(said.text, c.text);
-        }
-        EXPECT_STREQ(fresh.npcs.Npc(1).sayText, c.text);
+        world.npcs.SetAudience(&heard);
+        world.npcs.Npc(1).posX = c.x;
+        world.npcs.Npc(1).posY = c.y;
+        world.LoadScript(std::string(c.line) + "\n");
+        world.Passes(2);
+        EXPECT_EQ(heard.said,
+                  c.said ? std::vector<std::string>(2, c.said) : std::vector<std::string>())
+            << c.line;
     }
 }
 
-TEST_F(PersonInterpreterTest, WaitsForClockAndNpcsCompleteOnlyWhenTheirConditionHolds) {
-    struct Case {
+TEST(PersonInterpreterLines, WaitsCompleteOnlyWhenTheirConditionHolds) {
+    const struct {
         const char* wait;
-        int day;
-        int hour;
-        int minute;
-        int otherInstruction;  // NPC 2's 0-based instruction
-        bool completes;
-        float timer;  // after the pass: what the wait left, plus WAIT(1000)'s increment
+        int day, hour, minute, otherInstruction;  // NPC 2's 0-based instruction
+        float frameTime;
+        int passes;
+        const char* doing;  // NPC 1 after the passes
+    } cases[] = {
+        // WAIT completes on the pass whose timer already exceeds its tenths.
+        {"WAIT(10)", 0, 0, 0, 0, 0.05f, 22, "1,1 a4 i3/4 f3 h3 s35 m0 w1 e0000000000"},
+        {"WAIT(10)", 0, 0, 0, 0, 0.05f, 21, "100,100 a4 i0/4 f2 h2 s35 m0 w10.5 e0000000000"},
+        {"WAIT(0)", 0, 0, 0, 0, 0.05f, 2, "1,1 a4 i3/4 f3 h3 s35 m0 w1 e0000000000"},
+        {"WAIT(-1)", 0, 0, 0, 0, 0.05f, 1, "1,1 a4 i3/4 f3 h3 s35 m0 w1 e0000000000"},
+        {"WAIT(10)", 0, 0, 0, 0, 1.0f, 3, "1,1 a4 i3/4 f3 h3 s35 m0 w20 e0000000000"},
+        {"WAIT(3)", 0, 0, 0, 0, 0.25f, 3, "1,1 a4 i3/4 f3 h3 s35 m0 w5 e0000000000"},
+        {"WAIT(GLOBAL[3] * 2)", 0, 0, 0, 0, 0.05f, 22, "1,1 a4 i3/4 f3 h3 s35 m0 w1 e0000000000"},
+        // WAIT_FOR_TIME and WAIT_FOR_DAY leave the timer at 0; WAIT_FOR adds an increment.
+        {"WAIT_FOR_TIME(12, 30)", 0, 12, 30, 0, 0.05f, 1,
+         "1,1 a4 i3/4 f3 h3 s35 m0 w0.5 e0000000000"},
+        {"WAIT_FOR_TIME(12, 30)", 0, 12, 29, 0, 0.05f, 1,
+         "100,100 a4 i0/4 f2 h2 s35 m0 w0 e0000000000"},
+        {"WAIT_FOR_TIME(12, 30)", 0, 11, 30, 0, 0.05f, 1,
+         "100,100 a4 i0/4 f2 h2 s35 m0 w0 e0000000000"},
+        {"WAIT_FOR_TIME(GLOBAL[2], 30)", 0, 12, 30, 0, 0.05f, 1,
+         "1,1 a4 i3/4 f3 h3 s35 m0 w0.5 e0000000000"},
+        {"WAIT_FOR_DAY(3)", 3, 0, 0, 0, 0.05f, 1, "1,1 a4 i3/4 f3 h3 s35 m0 w0.5 e0000000000"},
+        {"WAIT_FOR_DAY(3)", 2, 0, 0, 0, 0.05f, 1, "100,100 a4 i0/4 f2 h2 s35 m0 w0 e0000000000"},
+        {"WAIT_FOR(2, 3)", 0, 0, 0, 3, 0.05f, 1, "1,1 a4 i3/4 f3 h3 s35 m0 w1 e0000000000"},
+        {"WAIT_FOR(2, 3)", 0, 0, 0, 2, 0.05f, 1, "100,100 a4 i0/4 f2 h2 s35 m0 w0.5 e0000000000"},
+        {"WAIT_FOR(02, GLOBAL[2] - 9)", 0, 0, 0, 3, 0.05f, 1,
+         "1,1 a4 i3/4 f3 h3 s35 m0 w1 e0000000000"},
+        {"WAIT_FOR(2, 0)", 0, 0, 0, 0, 0.05f, 1, "1,1 a4 i3/4 f3 h3 s35 m0 w1 e0000000000"},
+        // An NPC outside 1 to 50 changes nothing.
+        {"WAIT_FOR(51, 0)", 0, 0, 0, 0, 0.05f, 5, "100,100 a0 i0/4 f2 h2 s35 m0 w0 e0000000000"},
+        {"WAIT_FOR(0, 0)", 0, 0, 0, 0, 0.05f, 5, "100,100 a0 i0/4 f2 h2 s35 m0 w0 e0000000000"},
+        {"WAIT_FOR(-3, 0)", 0, 0, 0, 0, 0.05f, 5, "100,100 a0 i0/4 f2 h2 s35 m0 w0 e0000000000"},
+        {"WAIT_FOR(GLOBAL[1], 0)", 0, 0, 0, 0, 0.05f, 5,
+         "100,100 a0 i0/4 f2 h2 s35 m0 w0 e0000000000"},
     };
-    // WAIT_FOR_TIME and WAIT_FOR_DAY leave the timer at 0; WAIT_FOR adds an increment.
-    const Case cases[] = {
-        {"WAIT_FOR_TIME(12, 30)", 0, 12, 30, 0, true, 0.5f},
-        {"WAIT_FOR_TIME(12, 30)", 0, 12, 29, 0, false, 0.0f},
-        {"WAIT_FOR_TIME(12, 30)", 0, 11, 30, 0, false, 0.0f},
-        {"WAIT_FOR_TIME(GLOBAL[2], 30)", 0, 12, 30, 0, true, 0.5f},
-        {"WAIT_FOR_DAY(3)", 3, 0, 0, 0, true, 0.5f},
-        {"WAIT_FOR_DAY(3)", 2, 0, 0, 0, false, 0.0f},
-        {"WAIT_FOR(2, 3)", 0, 0, 0, 3, true, 1.0f},
-        {"WAIT_FOR(2, 3)", 0, 0, 0, 2, false, 0.5f},
-        {"WAIT_FOR(02, GLOBAL[2] - 9)", 0, 0, 0, 3, true, 1.0f},
-        {"WAIT_FOR(2, 0)", 0, 0, 0, 0, true, 1.0f},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.wait) + " day " + std::to_string(c.day) + " " +
-                     std::to_string(c.hour) + ":" + std::to_string(c.minute) + " other at " +
-                     std::to_string(c.otherInstruction));
-        QuestWorld fresh;
-        fresh.npcs.npcCount = 2;
-        for (int slot = 0; slot < 2; ++slot) {
-            fresh.npcs.Npc(slot).Place(100, 100, "nobody");
-            fresh.npcs.Npc(slot).type = kTypePersonscript;
-        }
-        fresh.Loader().globals[1] = 12;
-        fresh.clock.dayCount = c.day;
-        fresh.clock.shownHour = c.hour;
-        fresh.clock.shownMinute = c.minute;
-        fresh.npcs.Npc(1).instruction = c.otherInstruction;
-        fresh.LoadScript(SectionWithBlock(std::string("NPC[01]>") + c.wait +
-                                          "\n"
-                                          "NPC[01]>SET_FACING($WEST$)\n"
-                                          "NPC[01]>SET_POSITION(1,1)\n"
-                                          "NPC[01]>WAIT(1000)\n"));
-        CServerNPC& npc = fresh.npcs.Npc(0);
-        fresh.Script().RunMainPass();
-        if (c.completes) {
-            // The following instructions ran in the same pass, up to the next wait.
-            EXPECT_EQ(npc.facing, kFacingWest);
-            EXPECT_EQ(npc.posX, 1.0f);
-            EXPECT_EQ(npc.instruction, 3);
-        } else {
-            EXPECT_EQ(npc.facing, kFacingSouth);
-            EXPECT_EQ(npc.instruction, 0);
-        }
-        EXPECT_EQ(npc.waitTimer, c.timer);
-        EXPECT_EQ(npc.action, kActionWaiting);
-    }
-}
-
-TEST_F(PersonInterpreterTest, WaitForAnNpcOutsideOneToFiftyChangesNothing) {
-    for (const char* other : {"51", "0", "-3", "GLOBAL[1]"}) {
-        SCOPED_TRACE(other);
+    for (const auto& c : cases) {
+        QuestWorld world(2);
+        world.frameTime = c.frameTime;
         world.Loader().globals[0] = 99;
-        world.LoadScript(SectionWithBlock(std::string("NPC[01]>WAIT_FOR(") + other +
-                                          ", 0)\n"
-                                          "NPC[01]>SET_FACING($WEST$)\n"));
-        for (int i = 0; i < 5; ++i) {
-            Tick();
-        }
-        EXPECT_EQ(Npc(0).action, kActionIdle);
-        EXPECT_EQ(Npc(0).waitTimer, 0.0f);
-        EXPECT_EQ(Npc(0).instruction, 0);
-        EXPECT_EQ(Npc(0).facing, kFacingSouth);
-        EXPECT_EQ(Npc(0).scriptEnded[0], 0);
+        world.Loader().globals[1] = 12;
+        world.Loader().globals[2] = 5;
+        world.clock.dayCount = c.day;
+        world.clock.shownHour = c.hour;
+        world.clock.shownMinute = c.minute;
+        world.npcs.Npc(1).instruction = c.otherInstruction;
+        world.LoadScript(SectionWithBlock(std::string("NPC[01]>") + c.wait +
+                                          "\nNPC[01]>SET_FACING($WEST$)\n"
+                                          "NPC[01]>SET_POSITION(1,1)\nNPC[01]>WAIT(1000)\n"));
+        world.Passes(c.passes);
+        EXPECT_EQ(Doing(world.npcs.Npc(0)), c.doing) << c.wait << " after " << c.passes;
     }
 }
 
 TEST_F(PersonInterpreterTest, AppearAndDisappearAreFoundAnywhereInTheWord) {
-    struct Case {
+    const struct {
         const char* word;
-        uint8_t visibleBefore;
-        uint8_t visible;
-    };
-    const Case cases[] = {
+        uint8_t visibleBefore, visible;
+    } cases[] = {
         {"DISAPPEAR", 1, 0},        {"APPEAR", 0, 1},  {"REAPPEAR", 0, 1}, {"DISAPPEAR(5)", 1, 0},
         {"NOW_DISAPPEARING", 1, 0}, {"APPEARS", 0, 1}, {"APPEA", 0, 0},    {"disappear", 1, 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.word);
+    for (const auto& c : cases) {
         Npc(0).visible = c.visibleBefore;
         world.LoadScript(std::string("NPC[01]>") + c.word + "\n");
         Tick();
-        EXPECT_EQ(Npc(0).visible, c.visible);
-    }
-}
-
-TEST_F(PersonInterpreterTest, QueriesMatchPropertyWordsBySubstring) {
-    Npc(1).posX = 123.9f;
-    Npc(1).posY = -4.5f;
-    Npc(1).instruction = 2;
-    Npc(1).currentMessage = 7;
-    Npc(1).scriptEnded[2] = 1;
-    const struct {
-        const char* term;
-        int32_t value;
-    } cases[] = {
-        {"NPC[02]>XPOS", 123},      {"NPC[02]>XPOSITION", 123}, {"NPC[02]>YPOS", -4},
-        {"NPC[02]>INSTRUCTION", 3}, {"NPC[02]>MESSAGE", 7},     {"NPC[02]>ENDED[3]", 1},
-        {"NPC[02]>ENDED[2]", 0},    {"NPC[02]>ENDED[11]", 0},   {"NPC[02]>POSX", -100},
-        {"NPC[02]>MESSAGE_MAP", 7}, {"NPC[2]>XPOS", 123},       {"NPC[02]>", -100},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(world.Script().QueryNpc(c.term), c.value) << c.term;
+        EXPECT_EQ(Npc(0).visible, c.visible) << c.word;
     }
 }
 
