@@ -15,4 +15,6 @@ struct MessageMapEntry {
     int8_t links[kMessageLinkCount] = {};  // entry numbers as written in the script, minus 1
     int8_t linkCount = 0;                  // how many of links are in use, 0-5
     uint8_t flag = 0;                      // TRUE (1) or FALSE (0) as written in the script
+
+    bool operator==(const MessageMapEntry&) const = default;
 };

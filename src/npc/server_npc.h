@@ -48,4 +48,6 @@ public:
     int32_t targetX = 0;       // walk target
     int32_t targetY = 0;
     char sayText[kNpcSayTextSize] = {};  // the text of the last SAY
+
+    bool operator==(const CServerNPC&) const = default;
 };

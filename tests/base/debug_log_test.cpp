@@ -8,80 +8,58 @@
 
 namespace {
 
+const std::string kBanner = "EmberRealms error checking file initialised...\n";
+
 class DebugLogTest : public ::testing::Test {
 protected:
+    std::string Log() const { return dir.Read("ErrorChk.txt"); }
+
     er_test::TempDir dir;
     er_test::ScopedWorkingDir cwd{dir.path()};
-
-    std::string Log() const { return dir.Read("ErrorChk.txt"); }
 };
 
-TEST_F(DebugLogTest, EntriesStartWithTheirNewlineAfterTheBanner) {
-    LogOpen();
-    LogLine("WinMain: Initialising Night/Day");
-    LogLine("It Rained at:");
-    LogInt(-42);
-    LogLine(" ");
-    EXPECT_EQ(Log(),
-              "EmberRealms error checking file initialised...\n"
-              "\nWinMain: Initialising Night/Day"
-              "\nIt Rained at:"
-              "\n-42"
-              "\n ");
-}
-
-TEST_F(DebugLogTest, OpenTruncatesAnEarlierLog) {
+TEST_F(DebugLogTest, OpenTruncatesAndEntriesStartWithTheirNewline) {
     dir.Write("ErrorChk.txt", "old contents of a previous run");
     LogOpen();
-    EXPECT_EQ(Log(), "EmberRealms error checking file initialised...\n");
-}
-
-TEST_F(DebugLogTest, DeletedLogIsRecreatedStartingWithAnEmptyLine) {
-    LogOpen();
+    LogLine("WinMain: Initialising Night/Day");
+    LogInt(-42);
+    LogLine(" ");
+    EXPECT_EQ(Log(), kBanner + "\nWinMain: Initialising Night/Day\n-42\n ");
     std::filesystem::remove(dir.path() / "ErrorChk.txt");
-    LogLine("after");
+    LogLine("after");  // a deleted log is made afresh
     EXPECT_EQ(Log(), "\nafter");
-}
-
-TEST_F(DebugLogTest, UnwritableLogLosesTheEntryWithoutFailing) {
-    std::filesystem::create_directory(dir.path() / "ErrorChk.txt");  // a directory, not a file
-    LogOpen();
+    std::filesystem::remove(dir.path() / "ErrorChk.txt");
+    std::filesystem::create_directory(dir.path() / "ErrorChk.txt");
+    LogOpen();  // a log that cannot be written loses its entries without failing
     LogLine("lost");
     LogInt(7);
-    SUCCEED();
 }
 
 HeapStatus fakeHeapStatus = kHeapOk;
-HeapStatus FakeHeap() { return fakeHeapStatus; }
+HeapStatus FakeHeap() {
+    return fakeHeapStatus;
+}
 
-TEST_F(DebugLogTest, HeapCheckLogsTheAlertOfEachDamagedState) {
-    const HeapStatusHook previous = SetHeapStatusHook(&FakeHeap);
+TEST_F(DebugLogTest, HeapCheckLogsTheAlertOfEachDamagedStateOnEveryCheck) {
     LogOpen();
-    const struct {
-        HeapStatus status;
-        const char* expected;
-    } cases[] = {
+    HeapCheck();
+    EXPECT_EQ(Log(), kBanner) << "the platform's heap is reported healthy";
+    const HeapStatusHook previous = SetHeapStatusHook(&FakeHeap);
+    const std::pair<HeapStatus, std::string> cases[] = {
         {kHeapOk, ""},
         {kHeapBadNode, "\nAlert : Bad Node in Heap!"},
         {kHeapBadBegin, "\nAlert : Bad Start of Heap!"},
         {kHeapEmpty, "\nAlert : Heap is Empty!"},
-        {static_cast<HeapStatus>(-5), ""},  // _HEAPEND and anything else log nothing
-    };
-    for (const auto& c : cases) {
+        {static_cast<HeapStatus>(-5), ""}};  // _HEAPEND and anything else log nothing
+    for (const auto& [status, alert] : cases) {
         LogOpen();
-        fakeHeapStatus = c.status;
+        fakeHeapStatus = status;
         HeapCheck();
-        HeapCheck();  // a heap that stays damaged is reported on every check
-        const std::string banner = "EmberRealms error checking file initialised...\n";
-        EXPECT_EQ(Log(), banner + c.expected + c.expected) << "status " << c.status;
+        HeapCheck();
+        EXPECT_EQ(Log(), kBanner + alert + alert) << "status " << status;
     }
-    SetHeapStatusHook(previous);
-}
-
-TEST_F(DebugLogTest, PlatformHeapCheckReportsNothingOnAHealthyHeap) {
-    LogOpen();
-    HeapCheck();
-    EXPECT_EQ(Log(), "EmberRealms error checking file initialised...\n");
+    EXPECT_EQ(SetHeapStatusHook(nullptr), &FakeHeap);
+    EXPECT_EQ(SetHeapStatusHook(previous), previous) << "nullptr puts the platform's check back";
 }
 
 }  // namespace

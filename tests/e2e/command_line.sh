@@ -3,21 +3,26 @@
 # clear error with exit code 2; --data runs the server in that directory.
 source "$(dirname "$0")/lib.sh"
 
-"$SERVER" --help | grep -q -- '--headless' || fail "--help does not describe the options"
-"$SERVER" --version | grep -q '^emberrealms-server ' || fail "--version"
-set +e
-"$SERVER" --frobnicate 2>"$WORK/err"; rc=$?
-set -e
+# (Whole outputs are read first: grep -q may close a pipe before the server has written it all.)
+[[ "$("$SERVER" --help)" == *--headless* ]] || fail "--help does not describe the options"
+[[ "$("$SERVER" --version)" == "emberrealms-server "* ]] || fail "--version"
+rc=0
+"$SERVER" --frobnicate 2>"$WORK/err" || rc=$?
 [ "$rc" = 2 ] || fail "unknown option gave $rc"
 grep -q "unknown option '--frobnicate'" "$WORK/err" || fail "no message for an unknown option"
-set +e
-"$SERVER" --data "$WORK/missing" --headless 2>"$WORK/err" </dev/null; rc=$?
-set -e
+rc=0
+"$SERVER" --data "$WORK/missing" --headless 2>"$WORK/err" </dev/null || rc=$?
 [ "$rc" = 2 ] || fail "missing data directory gave $rc"
 grep -q "missing" "$WORK/err" || fail "the message must name the directory"
 
+# --start hosts at once, here on a port the system chooses (0 in the settings).
 mkdir "$WORK/world"
+printf '[EmberRealms]\nEmberRealms Server Port=0\n' >"$SETTINGS"
 start_headless --data "$WORK/world" --start
+status_until '[ "$(status_value "Server Status:")" = "Server started." ]'
+ports=$(udp_ports)
+[ -n "$ports" ] || fail "no UDP port held while hosting"
+grep -qx 25857 <<<"$ports" && fail "port 0 must not bind the default port"
 send exit
 wait_server
 [ "$SERVER_RC" = 0 ] || fail "exit code $SERVER_RC"

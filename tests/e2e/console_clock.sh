@@ -4,24 +4,14 @@
 source "$(dirname "$0")/lib.sh"
 
 start_headless
-sleep 1.4
-send status
-wait_output '^Game Time'
+status_until '[ "$(status_value "Game Time:")" != "0:00" ]'
 first=$(status_value 'Game Time:')
-[ "$first" != "0:00" ] || fail "the clock has not stepped after a second"
 [ "$(status_value 'Time Delta:')" != "0" ] || fail "Time Delta not refreshed"
 [ "$(status_value 'Is it Raining?:')" = "No" ] || fail "raining before any rain"
 
 send "rain 99"
-sleep 0.8
-: >"$SERVER_OUT"
-send status
-wait_output '^New Rain Volume'
-second=$(status_value 'Game Time:')
-[ "$second" != "$first" ] || fail "the clock did not advance ($first)"
+status_until '[ "$(status_value "Game Time:")" != "$first" ] && [ "$(status_value "Rain Volume:")" != "0.000" ]'
 [ "$(status_value 'Is it Raining?:')" = "Yes" ] || fail "rain not shown"
-volume=$(status_value 'Rain Volume:')
-[ "$volume" != "0.000" ] || fail "the rain volume did not rise"
 
 send exit
 wait_server

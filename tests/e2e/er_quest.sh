@@ -9,14 +9,10 @@ trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# The default world's quest file and a file of arbitrary bytes round-trip through the pipe.
+# The default world's quest file round-trips through the pipe (arbitrary bytes do too: the
+# unit tests of the text form check that).
 "$TOOL" decode "$GAMEDATA/screens/ERtest2.qst" | "$TOOL" encode - -o again.qst
 cmp "$GAMEDATA/screens/ERtest2.qst" again.qst || fail "the default quest does not round-trip"
-head -c 4000 /dev/urandom >noise.qst
-printf '\x00~~\xfe\x80' >>noise.qst
-"$TOOL" decode noise.qst >noise.txt
-"$TOOL" encode noise.txt -o noise2.qst
-cmp noise.qst noise2.qst || fail "arbitrary bytes do not round-trip"
 
 # The default world's quest file is made from its text form.
 "$TOOL" encode "$GAMEDATA/screens/ERtest2.txt" -o from-text.qst
@@ -29,10 +25,8 @@ grep -q '^place x="420" y="340" name="Gate Guard"  # world 160,120$' world.txt |
 
 # Encoding rejects what it cannot write.
 printf 'header value="\\xFE"\n' >bad.txt
-set +e
-"$TOOL" encode bad.txt -o bad.qst 2>err.txt
-rc=$?
-set -e
+rc=0
+"$TOOL" encode bad.txt -o bad.qst 2>err.txt || rc=$?
 [ "$rc" = 2 ] || fail "a field holding 0xFE must be refused"
 grep -q "line 1" err.txt || fail "the error names the line"
 
@@ -57,10 +51,8 @@ printf '[NAME]\nGuard\n' >data/npc/chars.npc
     echo 'objects count="0"'
 } >big.txt
 "$TOOL" encode big.txt -o big.qst
-set +e
-"$TOOL" check big.qst --data data >check.txt
-rc=$?
-set -e
+rc=0
+"$TOOL" check big.qst --data data >check.txt || rc=$?
 [ "$rc" = 1 ] || fail "problems must give exit code 1, got $rc"
 grep -q 'no NPC list line holds the name "Nobody" (placed at 639,240)' check.txt || fail "$(cat check.txt)"
 grep -q '^npc 49 world=640,240 name="Guard2"' check.txt || fail "$(cat check.txt)"

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # A headless server in an empty directory, stopped by SIGTERM: it logs its start-up in order,
-# exits with 0 and writes both settings back with their defaults.
+# keeps running past the end of its standard input, exits with 0 and writes both settings back
+# with their defaults.
 source "$(dirname "$0")/lib.sh"
 
-"$SERVER" --headless </dev/null >"$WORK/stdout" 2>"$WORK/stderr" &
-SERVER_PID=$!
-sleep 1
-kill -0 "$SERVER_PID" || fail "the server stopped at the end of its standard input"
+start_server /dev/null --headless
+wait_started
+wait_loop_turns
 kill -TERM "$SERVER_PID"
 wait_server
 [ "$SERVER_RC" = 0 ] || fail "exit code $SERVER_RC after SIGTERM"
@@ -29,13 +29,12 @@ actual=$(sed -e '/^LoadQuest/{N;d;}' -e '/^CServer/d' ErrorChk.txt)
 
 grep -qx 'Session Name=Ember Realms Game' "$SETTINGS" || fail "session name not written: $(cat "$SETTINGS")"
 grep -qx 'EmberRealms Server Port=25857' "$SETTINGS" || fail "port not written: $(cat "$SETTINGS")"
-[ -s "$WORK/stdout" ] && fail "headless server printed: $(cat "$WORK/stdout")"
+[ -s "$SERVER_OUT" ] && fail "headless server printed: $(cat "$SERVER_OUT")"
 
 # SIGINT takes the same path.
-rm -f "$SETTINGS"
-"$SERVER" --headless </dev/null >/dev/null 2>&1 &
-SERVER_PID=$!
-sleep 0.5
+rm -f "$SETTINGS" ErrorChk.txt
+start_server /dev/null --headless
+wait_started
 kill -INT "$SERVER_PID"
 wait_server
 [ "$SERVER_RC" = 0 ] || fail "exit code $SERVER_RC after SIGINT"

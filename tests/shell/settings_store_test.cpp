@@ -8,82 +8,59 @@
 
 namespace {
 
+constexpr const char* kName = "Session Name";
+constexpr const char* kPort = "EmberRealms Server Port";
+using Read = std::pair<std::string, uint32_t>;
+
 class SettingsStoreTest : public ::testing::Test {
 protected:
-    std::string Path() const { return (dir.path() / "EmberRealms" / "EmberRealms.ini").string(); }
+    // The name and the port the key reads, with "default" and 25857 as the defaults.
+    Read ReadBoth() {
+        char name[260];
+        uint32_t port = 1;
+        EXPECT_EQ(ReadRegString(key, kName, name, sizeof name, "default"), S_OK);
+        EXPECT_EQ(ReadRegDword(key, kPort, &port, 25857), S_OK);
+        return {name, port};
+    }
 
     er_test::TempDir dir;
+    std::string path = (dir.path() / "EmberRealms" / "EmberRealms.ini").string();
+    SettingsKey key;
 };
 
-TEST_F(SettingsStoreTest, MissingKeyIsCreatedAndReadsTheDefaults) {
-    SettingsKey key;
-    key.Open(Path());
-    EXPECT_TRUE(std::filesystem::exists(Path()));
-    char name[260];
-    uint32_t port = 1;
-    EXPECT_EQ(ReadRegString(key, "Session Name", name, sizeof name, "Ember Realms Game"), S_OK);
-    EXPECT_EQ(ReadRegDword(key, "EmberRealms Server Port", &port, 25857), S_OK);
-    EXPECT_STREQ(name, "Ember Realms Game");
-    EXPECT_EQ(port, 25857u);
-}
-
-TEST_F(SettingsStoreTest, ValuesRoundTripWithTheirNamesUnchanged) {
-    {
-        SettingsKey key;
-        key.Open(Path());
-        EXPECT_EQ(WriteRegString(key, "Session Name", "Caf\xE9 \"North\" ;1 "), S_OK);
-        EXPECT_EQ(WriteRegDword(key, "EmberRealms Server Port", 4294967295u), S_OK);
-        key.Close();
-    }
+TEST_F(SettingsStoreTest, AMissingKeyIsCreatedAndValuesRoundTripWithTheirNamesUnchanged) {
+    key.Open(path);
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(ReadBoth(), Read("default", 25857));
+    EXPECT_EQ(WriteRegString(key, kName, "Caf\xE9 \"North\" ;1 "), S_OK);
+    EXPECT_EQ(WriteRegDword(key, kPort, 4294967295u), S_OK);
+    key.Close();
     const std::string file = dir.Read("EmberRealms/EmberRealms.ini");
     EXPECT_NE(file.find("EmberRealms Server Port=4294967295\n"), std::string::npos) << file;
-
-    SettingsKey key;
-    key.Open(Path());
-    char name[260];
-    uint32_t port = 0;
-    ReadRegString(key, "Session Name", name, sizeof name, "default");
-    ReadRegDword(key, "EmberRealms Server Port", &port, 1);
-    EXPECT_STREQ(name, "Caf\xE9 \"North\" ;1 ");  // Windows-1252 text survives the UTF-8 file
-    EXPECT_EQ(port, 4294967295u);
+    key.Open(path);  // Windows-1252 text survives the UTF-8 file
+    EXPECT_EQ(ReadBoth(), Read("Caf\xE9 \"North\" ;1 ", 4294967295u));
 }
 
-TEST_F(SettingsStoreTest, TextThatDoesNotFitTheBufferReadsAsTheDefault) {
-    SettingsKey key;
-    key.Open(Path());
-    WriteRegString(key, "Session Name", std::string(259, 'a').c_str());
-    char name[260];
-    ReadRegString(key, "Session Name", name, sizeof name, "default");
-    EXPECT_EQ(std::string(name), std::string(259, 'a'));
-    WriteRegString(key, "Session Name", std::string(260, 'a').c_str());
-    ReadRegString(key, "Session Name", name, sizeof name, "default");
-    EXPECT_STREQ(name, "default");
-}
-
-TEST_F(SettingsStoreTest, UnreadableNumbersAndQtEscapedNamesAreHandled) {
+TEST_F(SettingsStoreTest, TextThatDoesNotFitTheBufferAndUnreadableNumbersReadAsTheDefault) {
     dir.Write("EmberRealms/EmberRealms.ini",
               "[General]\nSession%20Name=Written by Qt\nEmberRealms Server Port=12x\n"
               "Other=4294967296\n");
-    SettingsKey key;
-    key.Open(Path());
-    char name[260];
-    uint32_t port = 0, other = 0;
-    ReadRegString(key, "Session Name", name, sizeof name, "default");
-    ReadRegDword(key, "EmberRealms Server Port", &port, 25857);
+    key.Open(path);
+    EXPECT_EQ(ReadBoth(), Read("Written by Qt", 25857));
+    uint32_t other = 0;
     ReadRegDword(key, "Other", &other, 7);
-    EXPECT_STREQ(name, "Written by Qt");
-    EXPECT_EQ(port, 25857u);
     EXPECT_EQ(other, 7u);  // beyond 32 bits
+    WriteRegString(key, kName, std::string(259, 'a').c_str());
+    EXPECT_EQ(ReadBoth().first, std::string(259, 'a'));
+    WriteRegString(key, kName, std::string(260, 'a').c_str());
+    EXPECT_EQ(ReadBoth().first, "default");
 }
 
 TEST_F(SettingsStoreTest, AKeyThatCannotBeCreatedReadsDefaultsAndFailsWrites) {
     dir.Write("blocked", "a file where the folder should be");
-    SettingsKey key;
     key.Open((dir.path() / "blocked" / "EmberRealms.ini").string());
-    uint32_t port = 0;
-    ReadRegDword(key, "EmberRealms Server Port", &port, 25857);
-    EXPECT_EQ(port, 25857u);
-    EXPECT_EQ(WriteRegDword(key, "EmberRealms Server Port", 1), E_FAIL);
+    EXPECT_EQ(ReadBoth(), Read("default", 25857));
+    EXPECT_EQ(WriteRegDword(key, kPort, 1), E_FAIL);
 }
 
 }  // namespace
