@@ -92,6 +92,7 @@ struct PositionReport {
     float y = 0.0f;
     uint8_t clientByte = 0;
     uint32_t clientWord = 0;
+    bool operator==(const PositionReport&) const = default;
 };
 std::optional<PositionReport> ReadPositionReport(std::span<const uint8_t> data);
 std::optional<uint32_t> ReadPlayerTag(std::span<const uint8_t> data);
@@ -101,6 +102,7 @@ std::optional<std::string> ReadChat(std::span<const uint8_t> data);
 struct NpcTextRequest {
     uint32_t entry = 0;
     uint32_t npcSlot = 0;
+    bool operator==(const NpcTextRequest&) const = default;
 };
 std::optional<NpcTextRequest> ReadNpcTextRequest(std::span<const uint8_t> data);
 

@@ -52,6 +52,7 @@ struct ApplicationDesc {
     Guid application;
     uint32_t maxPlayers = 0;  // 0: no limit
     std::u16string sessionName;
+    bool operator==(const ApplicationDesc&) const = default;
 };
 
 // The player information a client gave when it connected.

@@ -1,7 +1,9 @@
 #include "console/console_commands.h"
+#include "console/terminal_commands.h"
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -11,37 +13,21 @@
 namespace {
 
 TEST(ReadFieldNumberTest, FollowsAtoiOnTheFirstCharactersOnly) {
-    const struct {
-        const char* text;
-        std::size_t maxChars;
-        int32_t expected;
-    } cases[] = {
-        {"50", 4, 50},          {"12345", 4, 1234},   {"", 4, 0},
-        {"abc", 4, 0},          {"  42x", 4, 42},     {"-5", 4, -5},
-        {"+7", 4, 7},           {"1000", 19, 1000},   {"9999999999999999999", 19, 2147483647},
-        {"-9999999999", 19, -2147483647 - 1},
-    };
+    // clang-format off
+    const struct { const char* text; std::size_t maxChars; int32_t expected; } cases[] = {
+        {"50", 4, 50}, {"12345", 4, 1234}, {"", 4, 0}, {"abc", 4, 0}, {"  42x", 4, 42},
+        {"-5", 4, -5}, {"+7", 4, 7}, {"1000", 19, 1000},
+        {"9999999999999999999", 19, 2147483647}, {"-9999999999", 19, -2147483647 - 1}};
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(ReadFieldNumber(c.text, c.maxChars), c.expected) << c.text;
     }
 }
 
-class ConsoleCommandsTest : public ::testing::Test {
-protected:
+struct ConsoleCommandsTest : ::testing::Test {
     ConsoleCommandsTest() {
         clock.InitNightDay();
         weather.InitWeather();
-    }
-
-    ConsoleCommands Make() {
-        ConsoleActions actions;
-        actions.playerCount = [this] { return players; };
-        actions.sendRateSettings = [this](float update, float timeout) {
-            rateMessages.push_back({update, timeout});
-        };
-        actions.toggleServer = [this] { ++toggles; };
-        actions.close = [this] { ++closes; };
-        return ConsoleCommands(model, rates, clock, weather, std::move(actions));
     }
 
     er_test::TempDir dir;
@@ -53,66 +39,101 @@ protected:
     ConsoleModel model;
     ServerRates rates;
     int32_t players = 0;
-    int toggles = 0;
-    int closes = 0;
+    int toggles = 0, closes = 0;
     std::vector<std::pair<float, float>> rateMessages;
+    ConsoleCommands commands{
+        model, rates, clock, weather,
+        ConsoleActions{[this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
+                       [this](float update, float timeout) {
+                           rateMessages.push_back({update, timeout});
+                       }}};
+    TerminalCommands terminal{commands};
 };
 
+auto Rates(const ServerRates& r) {
+    return std::tuple(r.updateRate.load(), r.reliableRate.load(), r.npcUpdateRate.load(),
+                      r.messageTimeout.load());
+}
+
 TEST_F(ConsoleCommandsTest, InitialiseShowsTheSettingsAndAppliesTheFieldTexts) {
-    EXPECT_EQ(rates.reliableRate, 15);  // before the console applies its fields
-    EXPECT_EQ(model.Text(ConsoleField::PortNumber), "25858");
-    ConsoleCommands commands = Make();
     commands.Initialise("Dragon Keep", 25857);
     EXPECT_EQ(model.Text(ConsoleField::SessionName), "Dragon Keep");
     EXPECT_EQ(model.Text(ConsoleField::PortNumber), "25857");
-    EXPECT_EQ(rates.updateRate, 50.0f);
-    EXPECT_EQ(rates.reliableRate, 0);
-    EXPECT_EQ(rates.npcUpdateRate, 50);
-    EXPECT_EQ(rates.messageTimeout, 60.0f);
+    EXPECT_EQ(Rates(rates), std::tuple(50.0f, 0, 50, 60.0f));
     EXPECT_FLOAT_EQ(clock.ticksPerHour, 41.666668f);
     EXPECT_EQ(model.Text(ConsoleField::PlayersInGame), "0");
     EXPECT_TRUE(rateMessages.empty());
-
+    players = 3;
     commands.Initialise("x", 0);
     EXPECT_EQ(model.Text(ConsoleField::PortNumber), "");
+    EXPECT_EQ(model.Text(ConsoleField::PlayersInGame), "3");
 }
 
 TEST_F(ConsoleCommandsTest, ApplyChangesReadsFourCharactersAndTellsPlayersOnlyWhenThereAreSome) {
-    ConsoleCommands commands = Make();
     model.SetText(ConsoleField::UpdateRate, "12345");
+    model.SetText(ConsoleField::ReliableRate, "77");
+    model.SetText(ConsoleField::NpcUpdateRate, "99999");
     model.SetText(ConsoleField::MessageTimeout, "");
     model.SetText(ConsoleField::DayLength, "24");
     commands.Press(ConsoleButton::ApplyChanges);
-    EXPECT_EQ(rates.updateRate, 1234.0f);
-    EXPECT_EQ(rates.messageTimeout, 0.0f);
+    EXPECT_EQ(Rates(rates), std::tuple(1234.0f, 77, 9999, 0.0f));
     EXPECT_FLOAT_EQ(clock.ticksPerHour, 1.0f);
     EXPECT_TRUE(rateMessages.empty());
-
     players = 2;
     commands.Press(ConsoleButton::ApplyChanges);
-    ASSERT_EQ(rateMessages.size(), 1u);
-    EXPECT_EQ(rateMessages[0], std::make_pair(1234.0f, 0.0f));
+    EXPECT_EQ(rateMessages, (std::vector<std::pair<float, float>>{{1234.0f, 0.0f}}));
 }
 
-TEST_F(ConsoleCommandsTest, RainButtonStartsRainWithTheClampedVolume) {
-    ConsoleCommands commands = Make();
+TEST_F(ConsoleCommandsTest, RainStartsWithTheClampedVolumeAndAClosedConsoleTakesNoCommands) {
     model.SetText(ConsoleField::NewRainVolume, "99");
     commands.Press(ConsoleButton::RainApply);
     EXPECT_EQ(weather.raining, 1);
     EXPECT_EQ(weather.targetVolume, 60);
-}
 
-TEST_F(ConsoleCommandsTest, AClosedConsoleTakesNoMoreCommands) {
-    ConsoleCommands commands = Make();
     commands.Press(ConsoleButton::Start);
     commands.Exit();
     commands.SetClosed();
-    commands.Press(ConsoleButton::Start);
-    commands.Press(ConsoleButton::RainApply);
+    model.SetText(ConsoleField::UpdateRate, "1");
+    for (auto button :
+         {ConsoleButton::Start, ConsoleButton::RainApply, ConsoleButton::ApplyChanges}) {
+        commands.Press(button);
+    }
     commands.Exit();
-    EXPECT_EQ(toggles, 1);
-    EXPECT_EQ(closes, 1);
-    EXPECT_EQ(weather.raining, 0);
+    EXPECT_EQ(std::tuple(toggles, closes, rates.updateRate.load()), std::tuple(1, 1, 30.0f));
+}
+
+TEST_F(ConsoleCommandsTest, TerminalStatusShowsEveryFieldUnderItsLabel) {
+    EXPECT_EQ(terminal.Execute("status"),
+              "Session Name: EmberRealms Game\nPort Number: 25858\nServer Status: Server Stopped\n"
+              "Update Rate: 50\nReliable Rate: 0\nNPC Update Rate: 50\nMessage Timout (ms): 60\n"
+              "Game Time: 0:00\nDays Running: 0\nDay Length (Program Cycles): 1000\n"
+              "Players in Game: 0\nTime Delta: 0\nIs it Raining?: No\nRain Duration: 0\n"
+              "Rain Progress: 0\nRain Volume: 0\nNew Rain Volume (0-60): 0\n");
+}
+
+TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFatal) {
+    // clang-format off
+    const struct { const char* line; std::string reply; } cases[] = {
+        {"", ""}, {"   \t ", ""}, {"set session  The Old Keep ", ""}, {"set daylength 24", ""},
+        {"apply", ""}, {"set port 12ab", "set: port takes digits only\n"},
+        {"set gametime 5", "set: unknown field 'gametime'; type help for the list\n"},
+        {"rain 75", ""}, {"rain -1", "set: rainvolume takes digits only\n"},
+        {"stop", "the server is not started\n"}, {"start", ""},
+        {"frobnicate now", "unknown command 'frobnicate'; type help for the list\n"},
+        {"players", "no players\n"}, {"exit", ""}};
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(terminal.Execute(c.line), c.reply) << c.line;
+    }
+    EXPECT_EQ(model.Text(ConsoleField::SessionName), "The Old Keep");
+    EXPECT_EQ(model.Text(ConsoleField::PortNumber), "25858");
+    EXPECT_FLOAT_EQ(clock.ticksPerHour, 1.0f);
+    EXPECT_EQ(weather.targetVolume, 60);
+    EXPECT_EQ(std::tuple(toggles, closes), std::tuple(1, 1));
+    EXPECT_NE(terminal.Execute("help").find("rain [VOLUME]"), std::string::npos);
+    model.SetEnabled(ConsoleField::SessionName, false);
+    EXPECT_EQ(terminal.Execute("set session x"),
+              "set: session cannot be changed while the server is hosting\n");
 }
 
 TEST(ConsoleModelTest, PlayerLinesMoveUpWhenOneIsDeleted) {
@@ -128,21 +149,6 @@ TEST(ConsoleModelTest, PlayerLinesMoveUpWhenOneIsDeleted) {
     EXPECT_EQ(changes, 4);
     model.SetText(ConsoleField::GameTime, "0:00");  // unchanged text: no notification
     EXPECT_EQ(changes, 4);
-}
-
-TEST(ConsoleLayoutTest, EveryFieldHasItsControlAndLabel) {
-    EXPECT_STREQ(FieldLabel(ConsoleField::UpdateRate), "Update Rate:");
-    EXPECT_STREQ(FieldLabel(ConsoleField::ReliableRate), "Reliable Rate:");
-    EXPECT_STREQ(FieldLabel(ConsoleField::MessageTimeout), "Message Timout (ms):");
-    EXPECT_STREQ(FieldLabel(ConsoleField::PlayersInGame), "Players in Game: ");
-    EXPECT_STREQ(FieldControl(ConsoleField::GameTime).text, "0:00");
-    EXPECT_EQ(FieldControl(ConsoleField::DayLength).width, 70);
-    EXPECT_EQ(FieldControl(ConsoleField::NewRainVolume).kind, ControlKind::DigitsEdit);
-    for (std::size_t i = 0; i < kConsoleFieldCount; ++i) {
-        const auto field = static_cast<ConsoleField>(i);
-        EXPECT_NE(FieldLabel(field), nullptr);
-        EXPECT_EQ(FieldControl(field).field, field);
-    }
 }
 
 }  // namespace

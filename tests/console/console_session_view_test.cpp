@@ -5,50 +5,31 @@
 #include <functional>
 #include <vector>
 
+#include "net/game_messages.h"
 #include "support/fake_session.h"
-#include "net/network_session.h"
+#include "support/session_test_world.h"
 #include "support/temp_dir.h"
-#include "world/game_weather.h"
-#include "world/night_day.h"
-#include "world/random.h"
 
 namespace {
 
-class ConsoleSessionViewTest : public ::testing::Test {
-protected:
-    ConsoleSessionViewTest() {
-        clock.InitNightDay();
-        weather.InitWeather();
-        commands.Initialise("Ember Realms Game", 25857);
-    }
+struct ConsoleSessionViewTest : ::testing::Test, SessionTestWorld {
+    ConsoleSessionViewTest() { commands.Initialise("Ember Realms Game", 25857); }
 
     // What the window thread would run, in posting order.
     void RunPosted() {
-        auto work = std::move(posted);
-        posted.clear();
-        for (auto& job : work) {
+        for (auto& job : std::exchange(posted, {})) {
             job();
         }
     }
 
     er_test::TempDir dir;
     er_test::ScopedWorkingDir cwd{dir.path()};
-    ManualTimeSource time{5000};
-    RuntimeRandom runtimeRandom;
-    NightDay clock{time};
-    GameWeather weather{runtimeRandom};
-    ServerRates rates;
-    CRandom random;
-    CMainObjectSet npcs{[this] { return time.AppTime(); }, rates.npcUpdateRate};
-    SessionSettings settings;
     ConsoleModel model;
     int exits = 0;
-    NetworkSession* sessionPointer = nullptr;
     ConsoleCommands commands{model, rates, clock, weather,
-                             ConsoleActions{[this] { sessionPointer->ToggleServer(); },
-                                            [this] { ++exits; },
-                                            [this] { return sessionPointer->playerCount(); },
-                                            [this](float, float) { sessionPointer->SendRateSettings(); }}};
+                             ConsoleActions{[this] { session.ToggleServer(); }, [this] { ++exits; },
+                                            [this] { return session.playerCount(); },
+                                            [this](float, float) { session.SendRateSettings(); }}};
     PlayerList players{model};
     std::vector<std::function<void()>> posted;
     ConsoleSessionView view{commands, players, [this](std::function<void()> work) {
@@ -56,29 +37,30 @@ protected:
                             }};
     FakeSession* fake = nullptr;
     HRESULT hostResult = S_OK;
-    NetworkSession session{settings, rates, random, SessionWorld{npcs, clock, weather}, view,
-                           [this] {
+    NetworkSession session{settings, rates, random, World(), view, [this] {
                                auto created = std::make_unique<FakeSession>();
                                created->hostResult = hostResult;
                                fake = created.get();
                                return created;
                            }};
-    int bind = (sessionPointer = &session, 0);
 };
 
 TEST_F(ConsoleSessionViewTest, StartAndStopShowOnTheConsole) {
     model.SetText(ConsoleField::SessionName, "Dragon Keep");
+    model.SetText(ConsoleField::PortNumber, "2300");
     commands.Press(ConsoleButton::Start);
     EXPECT_EQ(model.Text(ConsoleField::ServerStatus), "Server started.");
     EXPECT_EQ(model.StartButtonText(), "Stop Server");
     EXPECT_FALSE(model.Enabled(ConsoleField::SessionName));
     EXPECT_FALSE(model.Enabled(ConsoleField::PortNumber));
-    EXPECT_STREQ(settings.sessionName, "Dragon Keep");
+    EXPECT_EQ(fake->hostedDesc.sessionName, u"Dragon Keep");
+    EXPECT_EQ(fake->hostedPort, 2300u);
 
     commands.Press(ConsoleButton::Start);
     EXPECT_EQ(model.Text(ConsoleField::ServerStatus), "Server stopped.");
     EXPECT_EQ(model.StartButtonText(), "Start Server");
     EXPECT_TRUE(model.Enabled(ConsoleField::SessionName));
+    EXPECT_TRUE(model.Enabled(ConsoleField::PortNumber));
 }
 
 TEST_F(ConsoleSessionViewTest, JoinsAndLeavesReachTheListAndCountOnlyThroughThePostedQueue) {
@@ -97,10 +79,12 @@ TEST_F(ConsoleSessionViewTest, JoinsAndLeavesReachTheListAndCountOnlyThroughTheP
     EXPECT_EQ(players.PlayerAtLine(1), third);
     EXPECT_EQ(model.Text(ConsoleField::PlayersInGame), "2");
 
-    // Apply Changes with players connected tells each of them.
-    fake->ClearSent();
-    commands.Press(ConsoleButton::ApplyChanges);
-    EXPECT_EQ(fake->SentTo(third).size(), 1u);
+    fake->TakeSent();
+    commands.Press(ConsoleButton::ApplyChanges);  // with players connected: tells all of them
+    const auto rates = BuildRateSettings(50.0f, 60.0f);
+    EXPECT_EQ(fake->TakeSent(),
+              (std::vector<FakeSession::Sent>{
+                  {kAllPlayers, {rates.begin(), rates.end()}, 0, DPNSEND_NOLOOPBACK}}));
 }
 
 TEST_F(ConsoleSessionViewTest, AFailedStartClosesTheConsoleAfterTheCommandReturns) {

@@ -1,61 +1,57 @@
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "session_fixture.h"
 
 namespace {
 
-using ConcurrencyTest = SessionTest;
-
-// Joins, leaves, position reports, chats and NPC-text requests from several threads while the
-// window thread ticks, broadcasts and rewrites a message map. Under ThreadSanitizer this is
-// the race check; everywhere it checks that every record is destroyed exactly once (a double
-// destruction or a leak shows under AddressSanitizer) and that the count returns to zero.
-TEST_F(ConcurrencyTest, PlayersComeAndGoWhileTheWindowThreadTicks) {
-    Host();
+// Joins, leaves, position reports, chats, tags and NPC-text requests from several threads
+// while the window thread ticks, broadcasts and rewrites a message map: the race check under
+// ThreadSanitizer; everywhere, every record is destroyed exactly once (AddressSanitizer shows
+// a double destruction or a leak) and the count returns to zero.
+TEST(ConcurrencyTest, PlayersComeAndGoWhileTheWindowThreadTicks) {
+    SessionRig rig;
+    ASSERT_EQ(rig.session.StartServer(), S_OK);
     for (int32_t slot = 0; slot < 10; ++slot) {
-        npcs.Npc(slot).posX = static_cast<float>(slot * 20);
-        npcs.npcCount = slot + 1;
+        rig.npcs.Npc(slot).posX = static_cast<float>(slot * 20);
     }
-    npcs.SetAudience(&session);
-    rates.npcUpdateRate = 0;
-    rates.reliableRate = 50;
-
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 60;
+    rig.npcs.npcCount = 10;
+    rig.npcs.SetAudience(&rig.session);
+    rig.rates.npcUpdateRate = 0;
+    rig.rates.reliableRate = 50;
+    constexpr int kThreads = 4, kRounds = 60;
     std::atomic<bool> stop{false};
     std::thread window([&] {
         while (!stop) {
-            time.Advance(50);
-            npcs.Tick(0.05f);
+            rig.time.Advance(50);
+            rig.npcs.Tick(0.05f);
             {
-                std::lock_guard lock(npcs.messageMapLock);
-                std::strcpy(npcs.Npc(1).messageMap[0].text, (time.Milliseconds() / 50) % 2 ? "odd" : "even");
+                std::lock_guard lock(rig.npcs.messageMapLock);
+                std::strcpy(rig.npcs.Npc(1).messageMap[0].text,
+                            (rig.time.Milliseconds() / 50) % 2 ? "odd" : "even");
             }
-            {
-                std::lock_guard lock(session.playerLock());  // as the XScript run holds it
-            }
-            // Ticks come at a pace, not back to back: a window thread that spun would bury the
-            // clients under broadcasts (and starve them of the lock under ThreadSanitizer).
+            std::lock_guard{rig.session.playerLock()};  // as the XScript run holds it
+            // Ticks come at a pace: a window thread that spun would bury the clients under
+            // broadcasts (and starve them of the lock under ThreadSanitizer).
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
     std::vector<std::thread> clients;
     for (int t = 0; t < kThreads; ++t) {
         clients.emplace_back([&, t] {
-            std::vector<uint8_t> npcText = Message(kMsgNpcText, {0, 0, 0, 0, 1, 0, 0, 0});
             for (int round = 0; round < kRounds; ++round) {
-                const DPNID me = fake->Connect(u"client");
+                const DPNID me = rig.fake->Connect(u"client");
                 for (int i = 0; i < 5; ++i) {
-                    fake->Deliver(me, Position(i % 2 ? kMsgPlayerMoving : kMsgPlayerStopped,
-                                               static_cast<float>(t * 10 + i), 0.0f));
-                    fake->Deliver(me, Message(kMsgChat, {'h', 'i', 0}));
-                    fake->Deliver(me, npcText);
-                    fake->Deliver(me, Message(kMsgPlayerTag, {static_cast<uint8_t>(round), 0, 0, 0}));
+                    rig.fake->Deliver(me, Pos(i % 2 ? kMsgPlayerMoving : kMsgPlayerStopped,
+                                              static_cast<float>(t * 10 + i), 0.0f));
+                    rig.fake->Deliver(me, Msg(kMsgChat, {'h', 'i', 0}));
+                    rig.fake->Deliver(me, Msg(kMsgNpcText, {0, 0, 0, 0, 1, 0, 0, 0}));
+                    rig.fake->Deliver(me, Msg(kMsgPlayerTag, {uint8_t(round), 0, 0, 0}));
                 }
                 if (round % 3 != 0) {
-                    fake->Disconnect(me);  // the rest leave when the session closes
+                    rig.fake->Disconnect(me);  // the rest leave when the session closes
                 }
             }
         });
@@ -66,10 +62,10 @@ TEST_F(ConcurrencyTest, PlayersComeAndGoWhileTheWindowThreadTicks) {
     stop = true;
     window.join();
 
-    EXPECT_EQ(session.playerCount(), kThreads * kRounds / 3);
-    session.StopServer(false);
-    EXPECT_EQ(session.playerCount(), 0);
-    EXPECT_FALSE(session.hosting());
+    EXPECT_EQ(rig.session.playerCount(), kThreads * kRounds / 3);
+    rig.session.StopServer(false);
+    EXPECT_EQ(rig.session.playerCount(), 0);
+    EXPECT_FALSE(rig.session.hosting());
 }
 
 }  // namespace

@@ -1,205 +1,288 @@
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <tuple>
+
+#include "base/debug_log.h"
+#include "npc/npc_codes.h"
 #include "session_fixture.h"
 
 namespace {
 
-using NetworkSessionTest = SessionTest;
+using Sent = FakeSession::Sent;
+constexpr auto P = [](int i) -> DPNID { return FakeSession::kFirstClient + i; };
+constexpr uint32_t kSky = 0x00ECF8F7;
+const MessageMapEntry kLastWords = {"Last words.", {4}, 1, 0};
 
-TEST_F(NetworkSessionTest, StartingHostsTheFieldsSessionAndShowsItsProgress) {
-    console.sessionNameField = "Dragon Keep";
-    console.portNumberField = "2300abc";
-    session.ToggleServer();
-    ASSERT_TRUE(session.hosting());
-    EXPECT_EQ(console.statuses, (std::vector<std::string>{"Starting Server...", "Server started."}));
-    EXPECT_TRUE(console.hostingShown);
-    EXPECT_FALSE(console.waitCursor);
-    EXPECT_STREQ(settings.sessionName, "Dragon Keep");
-    EXPECT_EQ(settings.serverPort, 2300u);
-    EXPECT_EQ(fake->hostedPort(), 2300u);
-    const ApplicationDesc desc = fake->hostedDesc();
-    EXPECT_EQ(desc.application, kApplicationGuid);
-    EXPECT_EQ(desc.flags, DPNSESSION_CLIENT_SERVER);
-    EXPECT_EQ(desc.maxPlayers, 0u);
-    EXPECT_EQ(desc.sessionName, u"Dragon Keep");
-
-    session.ToggleServer();
-    EXPECT_FALSE(session.hosting());
-    EXPECT_FALSE(console.hostingShown);
-    EXPECT_EQ(console.statuses.back(), "Server stopped.");
-    EXPECT_EQ(console.statuses[2], "Stopping Server...");
-}
-
-TEST_F(NetworkSessionTest, AnEmptyPortFieldLetsTheSessionChoose) {
-    console.portNumberField = "";
-    console.sessionNameField = std::string(300, 'n');
-    Host();
-    EXPECT_EQ(settings.serverPort, 0u);
-    EXPECT_EQ(fake->hostedPort(), 0u);
-    EXPECT_EQ(std::string(settings.sessionName), std::string(259, 'n'));
-}
-
-TEST_F(NetworkSessionTest, AFailedStartLogsAndClosesTheProgram) {
-    LogOpen();
-    configure = [](FakeSession& f) { f.hostResult = E_FAIL; };
-    session.ToggleServer();
-    EXPECT_FALSE(session.hosting());
-    EXPECT_EQ(console.closes, 1);
-    EXPECT_EQ(console.statuses.back(), "Starting Server...");
-    EXPECT_TRUE(console.waitCursor);
-    EXPECT_NE(dir.Read("ErrorChk.txt").find("\nError Starting Server!"), std::string::npos);
-}
-
-TEST_F(NetworkSessionTest, JoinKeepsThirteenCharactersAndIgnoresTheServersOwnPlayer) {
-    Host();
-    const DPNID id = fake->Connect(u"AVeryLongPlayerName");
-    EXPECT_EQ(session.playerCount(), 1);
-    EXPECT_EQ(console.lines, (std::vector<std::string>{std::to_string(id) + " AVeryLongPlay"}));
-    const auto joined = Received(id, kMsgPlayerJoined);
-    ASSERT_EQ(joined.size(), 1u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(&joined[0].bytes[8]), "AVeryLongPlay");
-    // The server's own player was created at Host without a record: never announced.
-    for (const auto& sent : fake->AllSent()) {
-        if (GetU32(sent.bytes.data()) == kMsgPlayerJoined) {
-            EXPECT_NE(GetU32(&sent.bytes[4]), FakeSession::kServerPlayer);
-        }
+struct Rig : SessionRig {
+    Rig() {
+        clock.skyColour = kSky;
+        weather.publishedVolume = 12.5f;
+        weather.lightning = 1;
+        npcs.Npc(49).messageMap[9] = kLastWords;
+        std::strcpy(npcs.Npc(3).sayText, "Halt!");
     }
-    void* context = nullptr;
-    fake->GetPlayerContext(FakeSession::kServerPlayer, &context, 0);
-    EXPECT_EQ(context, nullptr);
+};
+
+using Step = std::function<void(Rig&)>;
+Step Join(float x = 0, float y = 0, std::u16string name = u"p") {
+    return [=](Rig& r) { r.fake->Deliver(r.fake->Connect(name), Pos(kMsgPlayerStopped, x, y)); };
 }
-
-TEST_F(NetworkSessionTest, APlayerWithoutClientInformationGetsNoRecord) {
-    Host();
-    const DPNID known = fake->Connect(u"known");
-    fake->clientInfoResult = E_FAIL;
-    fake->ClearSent();
-    const DPNID nameless = fake->Connect(u"nameless");
-    EXPECT_EQ(fake->lastCreateResult, E_FAIL);  // the failure goes back to the session
-    EXPECT_EQ(session.playerCount(), 1);
-    EXPECT_TRUE(fake->AllSent().empty());  // not announced, not welcomed
-    fake->Deliver(nameless, Position(kMsgPlayerMoving, 1.0f, 1.0f));
-    EXPECT_TRUE(fake->AllSent().empty());  // its messages are ignored
-    fake->Disconnect(nameless);
-    EXPECT_TRUE(Received(known, kMsgPlayerLeft).empty());
-    EXPECT_EQ(session.playerCount(), 1);
+Step Send(int who, std::vector<uint8_t> bytes) {
+    return [=](Rig& r) { r.fake->Deliver(P(who), bytes); };
 }
-
-TEST_F(NetworkSessionTest, LeavingIsAnnouncedToEveryoneAndStoppingLeavesEveryPlayer) {
-    Host();
-    const DPNID a = fake->Connect(u"a");
-    const DPNID b = fake->Connect(u"b");
-    const DPNID c = fake->Connect(u"c");
-    EXPECT_EQ(session.playerCount(), 3);
-    fake->Disconnect(b);
-    EXPECT_EQ(session.playerCount(), 2);
-    for (DPNID remaining : {a, c}) {
-        const auto left = Received(remaining, kMsgPlayerLeft);
-        ASSERT_EQ(left.size(), 1u);
-        EXPECT_EQ(GetU32(&left[0].bytes[4]), b);
-        EXPECT_TRUE(left[0].toAll);
-    }
-    EXPECT_EQ(console.left, (std::vector<DPNID>{b}));
-
-    session.StopServer(true);
-    EXPECT_EQ(session.playerCount(), 0);
-    EXPECT_EQ(console.left.size(), 3u);
-    EXPECT_FALSE(session.hosting());
-}
-
-TEST_F(NetworkSessionTest, SendPathsUseTheirFlagsAndTimeOuts) {
-    Host();
-    const DPNID a = fake->Connect(u"a");
-    fake->ClearSent();
-    const std::vector<uint8_t> message = {1, 2, 3};
-    session.SendPlain(a, message);
-    rates.messageTimeout = 60.9f;
-    session.SendWithReliableRate(a, message, false, 60);
-    session.SendWithReliableRate(a, message, true, 60);
-    const auto sent = fake->SentTo(a);
-    ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[0].flags, DPNSEND_NOLOOPBACK);
-    EXPECT_EQ(sent[0].timeoutMs, 0u);
-    EXPECT_EQ(sent[1].flags, DPNSEND_NOCOMPLETE);
-    EXPECT_EQ(sent[1].timeoutMs, 60u);
-    EXPECT_EQ(sent[2].flags, DPNSEND_GUARANTEED);
-}
-
-TEST_F(NetworkSessionTest, ReliableRateDecidesEachSendFromTheFixedSequence) {
-    Host();
-    const DPNID a = fake->Connect(u"a");
-    const std::vector<uint8_t> message = {0};
-    const auto guaranteedSends = [&](int32_t rate, int sends) {
-        rates.reliableRate = rate;
-        fake->ClearSent();
-        for (int i = 0; i < sends; ++i) {
-            session.SendWithReliableRate(a, message, false, 0);
-        }
-        int guaranteed = 0;
-        for (const auto& sent : fake->SentTo(a)) {
-            guaranteed += sent.flags == DPNSEND_GUARANTEED ? 1 : 0;
-        }
-        return guaranteed;
+Step Npc(int slot, float x, float y) {
+    return [=](Rig& r) {
+        CServerNPC& npc = r.npcs.Npc(slot);
+        npc.posX = x, npc.posY = y, npc.facing = kFacingEast, npc.action = kActionWaiting;
+        r.npcs.npcCount = slot + 1;
     };
-    EXPECT_EQ(guaranteedSends(0, 500), 0);
-    EXPECT_EQ(guaranteedSends(100, 500), 500);
-    const int half = guaranteedSends(50, 2000);
-    EXPECT_GT(half, 800);
-    EXPECT_LT(half, 1200);
+}
+Step Timeout(float ms) {
+    return [=](Rig& r) { r.rates.messageTimeout = ms, Send(0, Pos(kMsgPlayerStopped, 0, 0))(r); };
+}
+const Step kBroadcast = [](Rig& r) { r.session.Broadcast(r.npcs); };
+
+Sent Plain(DPNID to, std::span<const uint8_t> bytes, uint32_t flags = DPNSEND_NOLOOPBACK,
+           uint32_t timeout = 0) {
+    return {to, {bytes.begin(), bytes.end()}, timeout, flags};
+}
+Sent Rated(DPNID to, std::span<const uint8_t> bytes, uint32_t timeout = 60) {
+    return Plain(to, bytes, DPNSEND_NOCOMPLETE, timeout);
+}
+// Entries {player, x, y, moving} of reports made with Pos's default byte and word.
+std::vector<uint8_t> Nearby(std::vector<std::array<int32_t, 4>> entries) {
+    NearbyPlayersMessage m(kMsgNearbyPlayers);
+    for (auto [id, x, y, moving] : entries) {
+        m.Add(P(id), x, y, 7, 0x01020304, moving);
+    }
+    return {m.bytes().begin(), m.bytes().end()};
+}
+std::vector<uint8_t> NpcUpdate(int slots, int32_t x, int32_t step, int32_t y) {
+    NpcUpdateMessage m(kMsgNpcUpdate);
+    for (int slot = 0; slot < slots; ++slot) {
+        m.Add(slot, x + step * slot, y, 0, kFacingEast, kFacingSouth, kActionWaiting);
+    }
+    return {m.bytes().begin(), m.bytes().end()};
+}
+std::vector<uint8_t> NpcText(uint8_t entry, uint8_t slot, uint8_t high = 0) {
+    return Msg(kMsgNpcText, {entry, high, high, high, slot, 0, 0, 0});
 }
 
-TEST_F(NetworkSessionTest, TheFirstDrawIsGuaranteedOnlyFromRate95) {
-    for (int32_t rate : {94, 95}) {
-        CRandom fresh;
-        ServerRates freshRates;
-        freshRates.reliableRate = rate;
-        FakeSession* created = nullptr;
-        NetworkSession other(settings, freshRates, fresh, SessionWorld{npcs, clock, weather},
-                             console, [&] {
-                                 auto f = std::make_unique<FakeSession>();
-                                 created = f.get();
-                                 return f;
-                             });
-        ASSERT_EQ(other.StartServer(), S_OK);
-        const DPNID a = created->Connect(u"a");  // joining sends only plain messages
-        created->ClearSent();
-        other.SendWithReliableRate(a, std::vector<uint8_t>{0}, false, 0);
-        EXPECT_EQ(created->SentTo(a).at(0).flags == DPNSEND_GUARANTEED, rate == 95) << rate;
+struct Case {
+    const char* name;
+    std::vector<Step> setup, act;
+    std::vector<Sent> out;  // every send the act made, in order
+    int players;
+};
+
+std::vector<Case> Cases() {
+    std::vector<Step> crowd = {Join()}, npcs20;
+    std::vector<std::array<int32_t, 4>> first15;
+    for (int i = 0; i < 20; ++i) {
+        crowd.push_back(Join(float(i), 0));
+        npcs20.push_back(Npc(i, float(i * 5), 0));
+        if (i < 15) {
+            first15.push_back({i + 1, i, 0, 0});
+        }
+    }
+    npcs20.push_back(Join());
+    NearbyPlayersMessage truncated(kMsgNearbyPlayers);
+    truncated.Add(P(1), -1, 299, 0xEE, 0xAABBCCDD, 1);
+    const auto near = Nearby({{2, 299, 0, 0}, {3, 0, -299, 0}}), none = Nearby({});
+    const auto chat = BuildChat(P(0), std::string(499, 'z'));
+    const auto say = BuildNpcSay("Halt!", 3);
+    const auto npc = NpcUpdate(1, 500, 0, 200);
+    const std::vector<uint8_t> m = {1, 2, 3}, zeros(12);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // clang-format off
+    return {
+        {"a newcomer is announced, welcomed, told of every player and tag, then of the sky",
+         {Join(0, 0, u"alice"), Send(0, Msg(kMsgPlayerTag, {0x2A, 0, 0, 0})), Join(0, 0, u"bob")},
+         {[](Rig& r) { r.fake->Connect(u"AVeryLongPlayerName"); }},
+         {Plain(kAllPlayers, BuildPlayerJoined(P(2), "AVeryLongPlay")),
+          Plain(P(2), BuildWelcome(P(2), 50.0f, 60.0f)),
+          Plain(P(2), BuildPlayerJoined(P(0), "alice")), Plain(P(2), BuildPlayerTag(P(0), 0x2A)),
+          Plain(P(2), BuildPlayerJoined(P(1), "bob")), Plain(P(2), BuildPlayerTag(P(1), 0)),
+          Plain(P(2), BuildSkyWeather(kSky, 12.5f, 1))}, 3},
+        {"a failed enumeration cuts the welcome short", {Join()},
+         {[](Rig& r) { r.fake->enumerateResult = E_FAIL, r.fake->Connect(u"p"); }},
+         {Plain(kAllPlayers, BuildPlayerJoined(P(1), "p")),
+          Plain(P(1), BuildWelcome(P(1), 50.0f, 60.0f))}, 2},
+        {"a player without client information gets no record and is ignored", {Join()},
+         {[](Rig& r) { r.fake->clientInfoResult = E_FAIL; }, Join(1, 1), [](Rig& r) {
+             EXPECT_EQ(r.fake->lastCreateResult, E_FAIL); r.fake->Disconnect(P(1)); }}, {}, 1},
+        {"a leave is announced to all", {Join(), Join(), Join()},
+         {[](Rig& r) { r.fake->Disconnect(P(1)); }},
+         {Plain(kAllPlayers, BuildPlayerLeft(P(1)))}, 2},
+        {"a report is answered with the others' last reports, positions truncated",
+         {Join(), Join(1000, 1000)},
+         {Send(0, Pos(kMsgPlayerMoving, 10, 20)),  // alone in range: an empty list
+          Send(1, Pos(kMsgPlayerMoving, -1.9f, 299.5f, 0xEE, 0xAABBCCDD)),
+          Send(0, Pos(kMsgPlayerStopped, 0.5f, 0))},
+         {Rated(P(0), none), Rated(P(1), Nearby({{0, 10, 20, 1}})),
+          Rated(P(0), truncated.bytes())}, 2},
+        {"nearby players lie strictly within 300 of the truncated position",
+         {Join(), Join(300, 0), Join(299.9f, 0), Join(0, -299.9f), Join(-300, 0)},
+         {Send(0, Pos(kMsgPlayerStopped, 0.9f, 0)), Send(0, Pos(kMsgPlayerStopped, -0.9f, 0))},
+         {Rated(P(0), near), Rated(P(0), near)}, 5},
+        {"at most fifteen nearby players are listed", crowd,
+         {Send(0, Pos(kMsgPlayerStopped, 0, 0))}, {Rated(P(0), Nearby(first15))}, 21},
+        {"chat reaches only others strictly within 200, cut to 499 characters",
+         {Join(), Join(200, 0), Join(199.9f, 0), Join(0, -199), Join(-200, 0)},
+         {Send(0, Msg(kMsgChat, std::vector<uint8_t>(600, 'z')))},
+         {Plain(P(2), chat), Plain(P(3), chat)}, 5},
+        {"chat range is measured from the untruncated speaker", {Join(0.9f, 0), Join(200.5f, 0)},
+         {Send(0, Msg(kMsgChat, {'o', 'k', 0}))}, {Plain(P(1), BuildChat(P(0), "ok"))}, 2},
+        {"a tag is relayed to all", {Join(), Join()}, {Send(0, Msg(kMsgPlayerTag, {1, 2, 3, 4}))},
+         {Plain(kAllPlayers, BuildPlayerTag(P(0), 0x04030201))}, 2},
+        {"npc text answers entries 0-9 of slots 0-49 only", {Join()},
+         {Send(0, NpcText(9, 49)), Send(0, NpcText(10, 0)), Send(0, NpcText(0, 50)),
+          Send(0, NpcText(0xFF, 0, 0xFF)), Send(0, NpcText(0, 3))},
+         {Plain(P(0), BuildNpcTextReply(9, 49, kLastWords)),
+          Plain(P(0), BuildNpcTextReply(0, 3, CServerNPC().messageMap[0]))}, 1},
+        {"short and unknown messages change nothing", {Join(), Join(5, 5)},
+         {Send(0, {}), Send(0, {5, 0, 0}), Send(0, Msg(5, zeros)), Send(0, Msg(6, zeros)),
+          Send(0, {8, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}), Send(0, {9, 0, 0, 0, 0, 0, 0}),
+          Send(0, {11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), Send(0, Msg(7)),
+          Send(0, Msg(12)), Send(0, Msg(0xFFFFFFFF, {1, 2, 3})), [](Rig& r) {
+             void* context = nullptr;
+             r.fake->GetPlayerContext(P(0), &context, 0);
+             ReceiveMessage noData{P(0), context, nullptr, 21};
+             EXPECT_EQ(r.session.OnNetworkMessage(DPN_MSGID_RECEIVE, &noData), S_OK);
+             EXPECT_EQ(r.session.OnNetworkMessage(DPN_MSGID_RECEIVE, nullptr), S_OK); }}, {}, 2},
+        {"an npc is seen strictly within 300 of its whole-unit position",
+         {Npc(0, 500.7f, 200.2f), Join(200, 200), Join(200.5f, 200), Join(799.5f, 200),
+          Join(800, 200)}, {kBroadcast}, {Rated(P(1), npc), Rated(P(2), npc)}, 4},
+        {"an update lists at most fifteen npcs", npcs20, {kBroadcast},
+         {Rated(P(0), NpcUpdate(15, 0, 5, 0))}, 1},
+        {"unplaced npcs are not sent and a player far from all gets nothing",
+         {Npc(0, 0, 0), Join(), Join(1000, 0)}, {kBroadcast},
+         {Rated(P(0), NpcUpdate(1, 0, 0, 0))}, 2},
+        {"say text reaches players strictly within 80 of the given point; bad slots say nothing",
+         {Join(179.9f, 100), Join(180, 100), Join(21, 179), Join(20, 100)}, {[](Rig& r) {
+             for (int slot : {3, -1, 50}) r.session.SayToNearbyPlayers(r.npcs, slot, 100, 100); }},
+         {Plain(P(0), say), Plain(P(2), say)}, 4},
+        {"sky and rates go to all", {Join(), Join()},
+         {[](Rig& r) { r.session.SendSkyWeather(kSky, 2.5f, 1); },
+          [](Rig& r) { r.rates.updateRate = 25.0f, r.session.SendRateSettings(); }},
+         {Plain(kAllPlayers, BuildSkyWeather(kSky, 2.5f, 1)),
+          Plain(kAllPlayers, BuildRateSettings(25.0f, 60.0f))}, 2},
+        {"send paths keep their flags; a time-out is in whole milliseconds", {Join()},
+         {[=](Rig& r) { r.session.SendPlain(P(0), m); },
+          [=](Rig& r) { r.session.SendWithReliableRate(P(0), m, true, 7); },
+          Timeout(60.9f), Timeout(0), Timeout(-5), Timeout(nan), Timeout(1e10f)},
+         {Plain(P(0), m), Plain(P(0), m, DPNSEND_GUARANTEED, 7), Rated(P(0), none, 60),
+          Rated(P(0), none, 0), Rated(P(0), none, 0), Rated(P(0), none, 0),
+          Rated(P(0), none, 0xFFFFFFFF)}, 1},
+    };
+    // clang-format on
+}
+
+TEST(NetworkSessionTest, WhatComesInDecidesExactlyWhatGoesOut) {
+    for (const Case& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        ASSERT_EQ(rig.session.StartServer(), S_OK);
+        EXPECT_TRUE(rig.fake->TakeSent().empty());  // the server's own player is not announced
+        for (const Step& step : c.setup) {
+            step(rig);
+        }
+        rig.fake->TakeSent();
+        for (const Step& step : c.act) {
+            step(rig);
+        }
+        EXPECT_EQ(rig.fake->TakeSent(), c.out);
+        EXPECT_EQ(rig.session.playerCount(), c.players);
     }
 }
 
-TEST_F(NetworkSessionTest, NothingIsSentWhileNotHosting) {
-    session.SendSkyWeather(1, 2.0f, 0);
-    session.Broadcast(npcs);
-    std::vector<DPNID> ids;
-    EXPECT_TRUE(Failed(session.EnumeratePlayers(ids)));
-    EXPECT_EQ(fake, nullptr);
+TEST(NetworkSessionTest, StartingHostsTheFieldsSessionAndStoppingLeavesEveryPlayer) {
+    using Fields = std::tuple<std::string, std::string, std::string>;
+    for (auto [field, port, name] : {Fields("Dragon Keep", "2300abc", "Dragon Keep"),
+                                     Fields(std::string(300, 'n'), "", std::string(259, 'n'))}) {
+        Rig rig;
+        rig.session.SendSkyWeather(1, 2.0f, 0);  // not hosting: nothing to send through
+        rig.session.Broadcast(rig.npcs);
+        rig.console.sessionNameField = field, rig.console.portNumberField = port;
+        rig.session.ToggleServer();
+        ASSERT_TRUE(rig.session.hosting());
+        EXPECT_EQ(rig.settings.sessionName, name);
+        EXPECT_EQ(rig.settings.serverPort, rig.fake->hostedPort);
+        EXPECT_EQ(rig.fake->hostedPort, port.empty() ? 0u : 2300u);
+        const ApplicationDesc desc{
+            DPNSESSION_CLIENT_SERVER, {}, kApplicationGuid, 0, {name.begin(), name.end()}};
+        EXPECT_EQ(rig.fake->hostedDesc, desc);
+        rig.fake->Connect(u"AVeryLongPlayerName");
+        rig.session.ToggleServer();
+        EXPECT_FALSE(rig.session.hosting());
+        EXPECT_EQ(rig.session.playerCount(), 0);
+        const std::string id = std::to_string(P(0));
+        EXPECT_EQ(rig.console.Entries(),
+                  (std::vector<std::string>{
+                      "Starting Server...", "wait 1", "wait 0", "Server started.", "hosting 1", "#",
+                      "+" + id + " AVeryLongPlay", "Stopping Server...", "wait 1", "-" + id, "#",
+                      "wait 0", "Server stopped.", "hosting 0"}));
+    }
 }
 
-TEST_F(NetworkSessionTest, EnumerationRetriesWhileTheSessionGrows) {
-    configure = [](FakeSession& f) { f.enumerateGrowth = 3; };
-    Host();
-    fake->Connect(u"a");
-    fake->Connect(u"b");
+TEST(NetworkSessionTest, AFailedStartLogsAndClosesTheProgram) {
+    Rig rig;
+    LogOpen();
+    rig.configure = [](FakeSession& f) { f.hostResult = E_FAIL; };
+    rig.session.ToggleServer();
+    EXPECT_FALSE(rig.session.hosting());
+    EXPECT_EQ(rig.console.Entries(),
+              (std::vector<std::string>{"Starting Server...", "wait 1", "close"}));
+    EXPECT_NE(rig.dir.Read("ErrorChk.txt").find("\nError Starting Server!"), std::string::npos);
     std::vector<DPNID> ids;
-    ASSERT_EQ(session.EnumeratePlayers(ids), S_OK);
-    EXPECT_EQ(ids.size(), 3u);  // the server's own player and two clients
-    fake->enumerateResult = E_FAIL;
-    EXPECT_EQ(session.EnumeratePlayers(ids), E_FAIL);
+    EXPECT_TRUE(Failed(rig.session.EnumeratePlayers(ids)));
+}
+
+TEST(NetworkSessionTest, ReliableRateGuaranteesEachSendFromTheFixedSequence) {
+    // {rate, first send guaranteed, least and most guaranteed of 2000}
+    for (auto [rate, first, least, most] :
+         {std::tuple(0, false, 0, 0), std::tuple(94, false, 1800, 1960),
+          std::tuple(95, true, 1820, 1970), std::tuple(50, false, 800, 1200),
+          std::tuple(100, true, 2000, 2000)}) {
+        Rig rig;
+        rig.rates.reliableRate = rate;
+        rig.session.StartServer();
+        rig.fake->Connect(u"a");  // joining sends plain messages only: no draws
+        rig.fake->TakeSent();
+        for (int i = 0; i < 2000; ++i) {
+            rig.session.SendWithReliableRate(P(0), std::vector<uint8_t>{0}, false, 0);
+        }
+        const auto sent = rig.fake->TakeSent();
+        const auto guaranteed = std::count_if(
+            sent.begin(), sent.end(), [](const Sent& s) { return s.flags == DPNSEND_GUARANTEED; });
+        EXPECT_EQ(sent[0].flags == DPNSEND_GUARANTEED, first) << rate;
+        EXPECT_GE(guaranteed, least) << rate;
+        EXPECT_LE(guaranteed, most) << rate;
+    }
+}
+
+TEST(NetworkSessionTest, EnumerationRetriesWhileTheSessionGrowsAndStatisticsComeFromTheConnection) {
+    Rig rig;
+    rig.configure = [](FakeSession& f) { f.enumerateGrowth = 3; };
+    rig.session.StartServer();
+    rig.fake->Connect(u"a");
+    rig.fake->Connect(u"b");
+    std::vector<DPNID> ids;
+    ASSERT_EQ(rig.session.EnumeratePlayers(ids), S_OK);
+    EXPECT_EQ(ids, (std::vector<DPNID>{FakeSession::kServerPlayer, P(0), P(1)}));
+    rig.fake->enumerateResult = E_FAIL;
+    EXPECT_EQ(rig.session.EnumeratePlayers(ids), E_FAIL);
     EXPECT_TRUE(ids.empty());
-}
 
-TEST_F(NetworkSessionTest, PlayerStatisticsAreCopiedFromTheConnection) {
-    Host();
-    const DPNID a = fake->Connect(u"a");
-    fake->connectionInfo = ConnectionInfo{120, 3400, 10, 11, 2};
-    PlayerRecord shown;
-    EXPECT_TRUE(session.WithPlayerStatistics(a, [&](const PlayerRecord& r) { shown = r; }));
-    EXPECT_EQ(shown.latency, 120u);
-    EXPECT_EQ(shown.throughput, 3400u);
-    EXPECT_EQ(shown.msgsSent, 10u);
-    EXPECT_EQ(shown.msgsReceived, 11u);
-    EXPECT_EQ(shown.msgsTimedOut, 2u);
-    fake->Disconnect(a);
-    EXPECT_FALSE(session.WithPlayerStatistics(a, nullptr));
+    rig.fake->connectionInfo = ConnectionInfo{120, 3400, 10, 11, 2};
+    PlayerRecord r;
+    EXPECT_TRUE(rig.session.WithPlayerStatistics(P(0), [&](const PlayerRecord& s) { r = s; }));
+    EXPECT_EQ(std::tuple(r.latency, r.throughput, r.msgsSent, r.msgsReceived, r.msgsTimedOut),
+              std::tuple(120u, 3400u, 10u, 11u, 2u));
+    rig.fake->Disconnect(P(0));
+    EXPECT_FALSE(rig.session.WithPlayerStatistics(P(0), nullptr));
 }
 
 }  // namespace

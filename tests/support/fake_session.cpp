@@ -1,8 +1,8 @@
 #include "support/fake_session.h"
 
-// The caller has counted the call in running_ under the mutex.
+#include <utility>
+
 HRESULT FakeSession::Call(uint32_t messageId, void* message) {
-    ++handlerCalls_;
     const HRESULT result = handler_ ? handler_(messageId, message) : S_OK;
     {
         std::lock_guard lock(mutex_);
@@ -59,30 +59,9 @@ HRESULT FakeSession::Deliver(DPNID from, const std::vector<uint8_t>& bytes) {
     return Call(DPN_MSGID_RECEIVE, &message);
 }
 
-std::vector<FakeSession::Sent> FakeSession::SentTo(DPNID player) const {
+std::vector<FakeSession::Sent> FakeSession::TakeSent() {
     std::lock_guard lock(mutex_);
-    std::vector<Sent> out;
-    for (const Sent& sent : sent_) {
-        if (sent.target == player) {
-            out.push_back(sent);
-        }
-    }
-    return out;
-}
-
-std::vector<FakeSession::Sent> FakeSession::AllSent() const {
-    std::lock_guard lock(mutex_);
-    return sent_;
-}
-
-void FakeSession::ClearSent() {
-    std::lock_guard lock(mutex_);
-    sent_.clear();
-}
-
-ApplicationDesc FakeSession::hostedDesc() const {
-    std::lock_guard lock(mutex_);
-    return desc_;
+    return std::exchange(sent_, {});
 }
 
 HRESULT FakeSession::Initialize(MessageHandler handler) {
@@ -96,8 +75,8 @@ HRESULT FakeSession::Host(const ApplicationDesc& desc, uint32_t port) {
     }
     {
         std::lock_guard lock(mutex_);
-        desc_ = desc;
-        port_ = port;
+        hostedDesc = desc;
+        hostedPort = port;
         players_[kServerPlayer] = Player{u"", nullptr};
         ++running_;
     }
@@ -111,20 +90,10 @@ HRESULT FakeSession::Host(const ApplicationDesc& desc, uint32_t port) {
 HRESULT FakeSession::SendTo(DPNID target, const uint8_t* data, uint32_t size, uint32_t timeoutMs,
                             uint32_t flags) {
     std::lock_guard lock(mutex_);
-    const std::vector<uint8_t> bytes(data, data + size);
-    if (target == kAllPlayers) {
-        for (const auto& [id, player] : players_) {
-            // Loop-back would reach the server's own player; no-loop-back sends skip it.
-            if (id != kServerPlayer || (flags & DPNSEND_NOLOOPBACK) == 0) {
-                sent_.push_back(Sent{id, true, bytes, timeoutMs, flags});
-            }
-        }
-        return S_OK;
-    }
-    if (players_.count(target) == 0) {
+    if (target != kAllPlayers && players_.count(target) == 0) {
         return DPNERR_INVALIDPLAYER;
     }
-    sent_.push_back(Sent{target, false, bytes, timeoutMs, flags});
+    sent_.push_back(Sent{target, std::vector<uint8_t>(data, data + size), timeoutMs, flags});
     return S_OK;
 }
 

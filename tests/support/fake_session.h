@@ -1,12 +1,13 @@
 #pragma once
 // An in-process session for tests: the test plays the clients (connects them, sends their
-// messages, disconnects them) and reads every byte the server sent each of them.
+// messages, disconnects them) and reads every send the server made, as it made it.
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,38 +16,38 @@
 class FakeSession final : public SessionService {
 public:
     static constexpr DPNID kServerPlayer = 0x00200001;
+    static constexpr DPNID kFirstClient = 0x00300001;  // then one more for each Connect
 
     struct Sent {
-        DPNID target;  // the player it reached (a send to all players reaches each of them)
-        bool toAll;
+        DPNID target;  // kAllPlayers for a send to every player
         std::vector<uint8_t> bytes;
         uint32_t timeoutMs;
         uint32_t flags;
+        bool operator==(const Sent&) const = default;
+        friend std::ostream& operator<<(std::ostream& out, const Sent& s) {
+            out << "{to " << s.target << " timeout " << s.timeoutMs << " flags " << s.flags << ":";
+            for (uint8_t b : s.bytes) {
+                out << ' ' << int(b);
+            }
+            return out << '}';
+        }
     };
 
-    // --- what the test controls ---
     HRESULT hostResult = S_OK;
-    HRESULT enumerateResult = S_OK;  // a failure to report from EnumPlayersAndGroups
-    int enumerateGrowth = 0;         // players "joining" between the two enumeration calls
-    HRESULT clientInfoResult = S_OK;  // a failure to report from GetClientInfo
+    HRESULT enumerateResult = S_OK;
+    int enumerateGrowth = 0;  // players "joining" between the two enumeration calls
+    HRESULT clientInfoResult = S_OK;
     std::atomic<HRESULT> lastCreateResult{S_OK};  // the handler's answer to the last CREATE_PLAYER
     ConnectionInfo connectionInfo;
+    ApplicationDesc hostedDesc;
+    uint32_t hostedPort = 0;
 
-    // --- the test plays the clients; each returns what the server's handler returned ---
+    // The test plays the clients; each returns what the server's handler returned.
     DPNID Connect(const std::u16string& name);
     HRESULT Disconnect(DPNID player);
     HRESULT Deliver(DPNID from, const std::vector<uint8_t>& bytes);
+    std::vector<Sent> TakeSent();  // every send since the last call, in order
 
-    // What reached a player, in order.
-    std::vector<Sent> SentTo(DPNID player) const;
-    std::vector<Sent> AllSent() const;
-    void ClearSent();
-    bool closed() const { return closed_; }
-    uint32_t hostedPort() const { return port_; }
-    ApplicationDesc hostedDesc() const;
-    int handlerCalls() const { return handlerCalls_; }
-
-    // --- the session interface ---
     HRESULT Initialize(MessageHandler handler) override;
     HRESULT Host(const ApplicationDesc& desc, uint32_t port) override;
     HRESULT SendTo(DPNID target, const uint8_t* data, uint32_t size, uint32_t timeoutMs,
@@ -63,6 +64,7 @@ private:
         void* context = nullptr;
     };
 
+    // Runs a notification the caller has counted in running_ under the mutex.
     HRESULT Call(uint32_t messageId, void* message);
 
     mutable std::mutex mutex_;
@@ -70,10 +72,7 @@ private:
     MessageHandler handler_;
     std::map<DPNID, Player> players_;  // the server's own player and the clients
     std::vector<Sent> sent_;
-    ApplicationDesc desc_;
-    uint32_t port_ = 0;
-    DPNID nextId_ = 0x00300001;
+    DPNID nextId_ = kFirstClient;
     int running_ = 0;
-    std::atomic<bool> closed_{false};
-    std::atomic<int> handlerCalls_{0};
+    bool closed_ = false;
 };
