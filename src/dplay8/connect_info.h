@@ -25,6 +25,7 @@ struct PlayerConnectInfo {
     Guid instance;
     Guid application;
     Bytes alternate_addresses;  // DN_ALTERNATE_ADDRESS records, _EX form only
+    friend bool operator==(const PlayerConnectInfo&, const PlayerConnectInfo&) = default;
 };
 
 struct ApplicationDesc {
@@ -38,6 +39,7 @@ struct ApplicationDesc {
     Bytes application_reserved_data;
     Guid instance;
     Guid application;
+    friend bool operator==(const ApplicationDesc&, const ApplicationDesc&) = default;
 };
 
 struct NameTableEntry {
@@ -50,6 +52,7 @@ struct NameTableEntry {
     std::u16string name;
     Bytes data;
     std::string url;
+    friend bool operator==(const NameTableEntry&, const NameTableEntry&) = default;
 };
 
 struct NameTableMembership {
@@ -57,6 +60,7 @@ struct NameTableMembership {
     uint32_t group = 0;
     uint32_t version = 0;
     uint32_t version_not_used = 0;
+    friend bool operator==(const NameTableMembership&, const NameTableMembership&) = default;
 };
 
 struct SendConnectInfo {
@@ -67,11 +71,13 @@ struct SendConnectInfo {
     uint32_t version_not_used = 0;
     std::vector<NameTableEntry> entries;
     std::vector<NameTableMembership> memberships;
+    friend bool operator==(const SendConnectInfo&, const SendConnectInfo&) = default;
 };
 
 struct ConnectFailed {
     HResult result = kErrGeneric;
     Bytes reply;
+    friend bool operator==(const ConnectFailed&, const ConnectFailed&) = default;
 };
 
 Bytes Encode(const PlayerConnectInfo& m);

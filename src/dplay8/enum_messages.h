@@ -21,6 +21,7 @@ struct EnumQuery {
     uint16_t enum_payload = 0;        // echoed by the response
     std::optional<Guid> application;  // present for query type 0x01
     Bytes application_payload;        // whatever follows
+    friend bool operator==(const EnumQuery&, const EnumQuery&) = default;
 };
 
 struct EnumResponse {
@@ -36,6 +37,7 @@ struct EnumResponse {
     Guid instance;
     Guid application;
     Bytes reply;  // the host application's response data (ReplyOffset/ResponseSize)
+    friend bool operator==(const EnumResponse&, const EnumResponse&) = default;
 };
 
 Bytes Encode(const EnumQuery& q);

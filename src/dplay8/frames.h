@@ -58,6 +58,7 @@ struct HandshakeFrame {
     uint32_t version = kProtocolVersion;
     uint32_t session_id = 0;
     uint32_t timestamp = 0;
+    friend bool operator==(const HandshakeFrame&, const HandshakeFrame&) = default;
 };
 
 // CONNECTED_SIGNED (2.2.1.3); decoded only so that it can be recognised and ignored.
@@ -79,6 +80,7 @@ struct SackFrame {
     uint32_t timestamp = 0;
     uint64_t sack_mask = 0;
     uint64_t send_mask = 0;
+    friend bool operator==(const SackFrame&, const SackFrame&) = default;
 };
 
 struct DataFrameHeader {
@@ -89,6 +91,7 @@ struct DataFrameHeader {
     uint64_t sack_mask = 0;
     uint64_t send_mask = 0;
     std::optional<uint32_t> session_id;  // only on keep-alives of version 1.5 and later
+    friend bool operator==(const DataFrameHeader&, const DataFrameHeader&) = default;
 };
 
 enum class FrameKind { kInvalid, kData, kCommand };

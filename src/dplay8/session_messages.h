@@ -14,6 +14,7 @@ namespace dplay8 {
 
 struct TerminateSession {
     Bytes data;  // why the client is being removed, from the host application
+    friend bool operator==(const TerminateSession&, const TerminateSession&) = default;
 };
 
 struct DestroyPlayer {
@@ -21,6 +22,7 @@ struct DestroyPlayer {
     uint32_t version = 0;
     uint32_t version_not_used = 0;
     uint32_t reason = kDestroyNormal;
+    friend bool operator==(const DestroyPlayer&, const DestroyPlayer&) = default;
 };
 
 struct ReqUpdateInfo {
@@ -29,6 +31,7 @@ struct ReqUpdateInfo {
     uint32_t info_flags = 0;
     std::u16string name;
     Bytes data;
+    friend bool operator==(const ReqUpdateInfo&, const ReqUpdateInfo&) = default;
 };
 
 struct UpdateInfo {
@@ -40,16 +43,19 @@ struct UpdateInfo {
     std::u16string name;
     Bytes data;
     uint32_t requesting = 0;
+    friend bool operator==(const UpdateInfo&, const UpdateInfo&) = default;
 };
 
 // Application data whose sender wants to know when it has been consumed.
 struct ReqProcessCompletion {
     uint32_t context = 0;
     Bytes payload;
+    friend bool operator==(const ReqProcessCompletion&, const ReqProcessCompletion&) = default;
 };
 
 struct ProcessCompletion {
     uint32_t context = 0;
+    friend bool operator==(const ProcessCompletion&, const ProcessCompletion&) = default;
 };
 
 Bytes Encode(const TerminateSession& m);

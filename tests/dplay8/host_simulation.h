@@ -3,12 +3,9 @@
 // clock: datagrams may be lost or delayed (which reorders them), drawn from a seeded
 // generator, so every run is repeatable and takes no real time.
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
-#include <queue>
 #include <random>
 #include <vector>
 
@@ -18,66 +15,137 @@
 
 namespace dplay8_test {
 
+using dplay8::Bytes;
+using dplay8::Millis;
+
 struct SimClient {
     dplay8::Endpoint endpoint;
     std::unique_ptr<dplay8::ClientSession> session;
     std::vector<dplay8::ClientEvent> events;
-    std::vector<dplay8::Bytes> messages;
-    std::vector<dplay8::EnumResponse> enum_responses;
+    std::vector<Bytes> messages;
     bool silent = false;  // neither receives nor sends
 };
 
 class HostSimulation {
 public:
     HostSimulation(dplay8::HostConfig config, uint32_t seed = 1, double loss = 0.0,
-                   dplay8::Millis delay = 5, dplay8::Millis jitter = 0);
+                   Millis delay = 5, Millis jitter = 0)
+        : host_(std::move(config), now_),
+          random_(seed),
+          loss_(loss),
+          delay_(delay),
+          jitter_(jitter) {}
 
     dplay8::HostSession& host() { return host_; }
-    dplay8::Millis now() const { return now_; }
+    Millis now() const { return now_; }
     std::vector<dplay8::HostEvent>& host_events() { return host_events_; }
+    // Datagrams the host sent, in order.
+    const std::vector<dplay8::Datagram>& host_sent() const { return host_sent_; }
+    SimClient& client(size_t i) { return *clients_[i]; }
 
     // A client at 10.0.0.n:2302 that starts connecting now.
-    SimClient& AddClient(const std::u16string& name, const dplay8::Guid& application);
-    SimClient& client(size_t i) { return *clients_[i]; }
-    size_t client_count() const { return clients_.size(); }
-
+    SimClient& AddClient(const std::u16string& name, const dplay8::Guid& application) {
+        auto c = std::make_unique<SimClient>();
+        c->endpoint = {0x0A000000u + uint32_t(clients_.size() + 1), 2302};
+        dplay8::ClientConfig config;
+        config.application = application, config.name = name;
+        config.session_id = 0x1000 + uint32_t(clients_.size());
+        c->session = std::make_unique<dplay8::ClientSession>(config, now_);
+        clients_.push_back(std::move(c));
+        Collect();
+        return *clients_.back();
+    }
     // A datagram from any endpoint to the host, as if from the network.
-    void Inject(const dplay8::Endpoint& from, dplay8::SocketRole socket, dplay8::Bytes bytes);
-    // Datagrams the host sent, with their destination, in order.
-    const std::vector<dplay8::Datagram>& host_sent() const { return host_sent_; }
+    void Inject(const dplay8::Endpoint& from, dplay8::SocketRole socket, const Bytes& bytes) {
+        host_.HandleDatagram(from, socket, bytes, now_);
+        Collect();
+    }
 
-    // Takes what the host and clients produced after a direct call on them.
-    void Collect();
-    bool RunUntil(const std::function<bool()>& done, dplay8::Millis deadline);
-    void RunFor(dplay8::Millis duration);
+    // Moves what the host and the clients produced onto the wire and gathers their events.
+    void Collect() {
+        dplay8::Datagram d;
+        while (host_.PollTransmit(d)) {
+            host_sent_.push_back(d);
+            Transmit(false, d);
+        }
+        while (auto e = host_.PollEvent())
+            host_events_.push_back(std::move(*e));
+        for (auto& c : clients_) {
+            Bytes out;
+            while (c->session->PollTransmit(now_, out)) {
+                if (!c->silent)
+                    Transmit(true, {c->endpoint, dplay8::SocketRole::kSession, out});
+            }
+            while (auto e = c->session->PollEvent()) {
+                if (e->type == dplay8::ClientEventType::kMessage)
+                    c->messages.push_back(e->data);
+                c->events.push_back(std::move(*e));
+            }
+        }
+    }
+    bool RunUntil(const std::function<bool()>& done, Millis deadline) {
+        for (int stalled = 0; !done();) {
+            if (now_ >= deadline)
+                return false;
+            Millis next = host_.NextTimeout();
+            for (auto& c : clients_)
+                next = std::min(next, c->session->NextTimeout());
+            if (!in_flight_.empty())
+                next = std::min(next, in_flight_.begin()->first.first);
+            const Millis before = now_;
+            now_ = std::max(now_, std::min(next, now_ + 1000));
+            // Something due that handling does not clear would stop the clock; move it on.
+            stalled = now_ == before ? stalled + 1 : 0;
+            if (stalled > 1000)
+                ++now_, stalled = 0;
+            while (!in_flight_.empty() && in_flight_.begin()->first.first <= now_) {
+                auto [to_host, d] = in_flight_.begin()->second;
+                in_flight_.erase(in_flight_.begin());
+                if (to_host) {
+                    host_.HandleDatagram(d.peer, d.socket, d.bytes, now_);
+                } else {
+                    for (auto& c : clients_) {
+                        if (c->endpoint == d.peer && !c->silent)
+                            c->session->HandleDatagram(d.bytes, now_);
+                    }
+                }
+                Collect();
+            }
+            if (now_ >= host_.NextTimeout())
+                host_.HandleTimeout(now_);
+            for (auto& c : clients_) {
+                if (now_ >= c->session->NextTimeout())
+                    c->session->HandleTimeout(now_);
+            }
+            Collect();
+        }
+        return true;
+    }
+    void RunFor(Millis duration) {
+        RunUntil([] { return false; }, now_ + duration);
+    }
 
 private:
-    struct InFlight {
-        dplay8::Millis arrival;
-        uint64_t order;
-        bool to_host;
-        dplay8::Datagram datagram;  // peer: the sender (to the host) or receiver (to a client)
-        bool operator>(const InFlight& o) const {
-            return arrival != o.arrival ? arrival > o.arrival : order > o.order;
-        }
-    };
+    void Transmit(bool to_host, dplay8::Datagram d) {
+        if (std::uniform_real_distribution<double>(0, 1)(random_) < loss_)
+            return;
+        Millis extra = std::uniform_int_distribution<Millis>(0, jitter_)(random_);
+        in_flight_.emplace(std::pair(now_ + delay_ + extra, order_++),
+                           std::pair(to_host, std::move(d)));
+    }
 
-    void Transmit(bool to_host, dplay8::Datagram d);
-    void Step();
-    SimClient* ClientAt(const dplay8::Endpoint& e);
-
+    Millis now_ = 1000;
     dplay8::HostSession host_;
     std::vector<std::unique_ptr<SimClient>> clients_;
-    std::priority_queue<InFlight, std::vector<InFlight>, std::greater<>> in_flight_;
+    // By arrival, then send order: whether to the host, and the datagram whose peer is the
+    // sender (to the host) or the receiver.
+    std::map<std::pair<Millis, uint64_t>, std::pair<bool, dplay8::Datagram>> in_flight_;
     std::vector<dplay8::HostEvent> host_events_;
     std::vector<dplay8::Datagram> host_sent_;
     std::mt19937 random_;
     double loss_;
-    dplay8::Millis delay_;
-    dplay8::Millis jitter_;
-    dplay8::Millis now_ = 1000;
+    Millis delay_, jitter_;
     uint64_t order_ = 0;
-    int stalled_ = 0;
 };
 
 }  // namespace dplay8_test

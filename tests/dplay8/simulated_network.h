@@ -1,81 +1,132 @@
 #pragma once
 // Two sans-IO connections joined by a simulated link with an injected clock: every datagram
-// may be lost, duplicated or delayed by a random amount (which reorders them), all drawn
-// from a seeded generator, so a run is exactly repeatable and takes no real time.
+// may be lost, duplicated or delayed by a random amount (which reorders them), all drawn from
+// a seeded generator, so a run is exactly repeatable and takes no real time.
 
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <queue>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "dplay8/connection.h"
 
 namespace dplay8_test {
 
+using dplay8::Bytes;
+using dplay8::Millis;
+
 struct LinkConditions {
-    double loss = 0.0;       // probability that a datagram vanishes
-    double duplicate = 0.0;  // probability that it arrives twice
-    dplay8::Millis delay = 10;
-    dplay8::Millis jitter = 0;  // extra delay drawn uniformly from [0, jitter]
+    double loss = 0.0, duplicate = 0.0;  // probabilities per datagram
+    Millis delay = 10, jitter = 0;       // jitter: extra delay drawn from [0, jitter]
 };
 
 enum class Side { kClient, kServer };
 
 struct WireRecord {
-    dplay8::Millis at = 0;
-    Side from = Side::kClient;
-    dplay8::Bytes bytes;
-    bool lost = false;
+    Millis at;
+    Side from;
+    Bytes bytes;  // sent, perhaps lost on the way
 };
 
 class SimulatedLink {
 public:
-    SimulatedLink(uint32_t seed, LinkConditions conditions,
-                  dplay8::ConnectionConfig client_config = {},
-                  dplay8::ConnectionConfig server_config = {});
+    SimulatedLink(uint32_t seed, LinkConditions conditions, dplay8::ConnectionConfig client = {},
+                  dplay8::ConnectionConfig server = {})
+        : rng_(seed),
+          conditions_(conditions),
+          server_config_(server),
+          client_(dplay8::Connection::Connect(client, 0x5EED0000u ^ seed, now_)) {}
 
     dplay8::Connection& client() { return client_; }
     // The listener's connection, once the first CONNECT has reached it.
     dplay8::Connection* server() { return server_ ? &*server_ : nullptr; }
     dplay8::Connection& side(Side s) { return s == Side::kClient ? client_ : *server_; }
-    dplay8::Millis now() const { return now_; }
-
-    // Runs until `done` holds (checked after every step) or the clock passes `deadline`;
-    // returns whether `done` held.
-    bool RunUntil(const std::function<bool()>& done, dplay8::Millis deadline);
-    void RunFor(dplay8::Millis duration);
-
+    bool connected() const { return server_ && client_.is_connected() && server_->is_connected(); }
+    Millis now() const { return now_; }
     // A silent side neither receives nor sends from now on.
     void Silence(Side s) { silent_[int(s)] = true; }
-    void SetConditions(LinkConditions c) { conditions_ = c; }
-
     std::vector<dplay8::Event>& events(Side s) { return events_[int(s)]; }
     const std::vector<WireRecord>& wire() const { return wire_; }
 
-private:
-    struct InFlight {
-        dplay8::Millis arrival;
-        uint64_t order;
-        Side to;
-        dplay8::Bytes bytes;
-        bool operator>(const InFlight& o) const {
-            return arrival != o.arrival ? arrival > o.arrival : order > o.order;
+    // Runs until `done` holds or the clock passes `deadline`; returns whether `done` held.
+    bool RunUntil(const std::function<bool()>& done, Millis deadline) {
+        Flush();
+        for (int stalled = 0; !done();) {
+            Millis wake = silent_[0] ? dplay8::kNever : client_.NextTimeout();
+            if (server_ && !silent_[1])
+                wake = std::min(wake, server_->NextTimeout());
+            if (!in_flight_.empty())
+                wake = std::min(wake, std::get<0>(in_flight_.top()));
+            if (wake > deadline) {
+                now_ = std::max(now_, deadline);
+                return done();
+            }
+            // A connection that keeps asking for the same instant would hang the test.
+            stalled = wake <= now_ ? stalled + 1 : 0;
+            if (stalled > 100000)
+                return false;
+            now_ = std::max(now_, wake);
+            while (!in_flight_.empty() && std::get<0>(in_flight_.top()) <= now_) {
+                auto [at, order, to, bytes] = in_flight_.top();
+                in_flight_.pop();
+                if (silent_[int(to)])
+                    continue;
+                if (to == Side::kClient)
+                    client_.HandleDatagram(bytes, now_);
+                else if (server_)
+                    server_->HandleDatagram(bytes, now_);
+                else
+                    server_ = dplay8::Connection::Accept(server_config_, bytes, now_);
+                Flush();
+            }
+            for (int s = 0; s < 2; ++s) {
+                if (dplay8::Connection* c = s ? server() : &client_;
+                    c && !silent_[s] && c->NextTimeout() <= now_)
+                    c->HandleTimeout(now_);
+            }
+            Flush();
         }
-    };
+        return true;
+    }
+    void RunFor(Millis duration) {
+        RunUntil([] { return false; }, now_ + duration);
+    }
 
-    void Flush();
-    void Transmit(Side from, dplay8::Bytes bytes);
-    void Deliver(const InFlight& d);
-    dplay8::Millis NextWake() const;
+private:
+    // Everything either side has to send goes on the wire now and arrives through the queue.
+    void Flush() {
+        Bytes out;
+        for (int s = 0; s < 2; ++s) {
+            dplay8::Connection* c = s ? server() : &client_;
+            while (c && c->PollTransmit(now_, out))
+                Transmit(Side(s), out);
+            while (auto e = c ? c->PollEvent() : std::nullopt)
+                events_[s].push_back(std::move(*e));
+        }
+    }
+    void Transmit(Side from, const Bytes& bytes) {
+        if (silent_[int(from)])
+            return;
+        wire_.push_back({now_, from, bytes});
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        if (unit(rng_) < conditions_.loss)
+            return;
+        for (int copies = unit(rng_) < conditions_.duplicate ? 2 : 1; copies > 0; --copies) {
+            Millis extra = Millis(rng_() % uint64_t(conditions_.jitter + 1));
+            in_flight_.emplace(now_ + conditions_.delay + extra, order_++,
+                               from == Side::kClient ? Side::kServer : Side::kClient, bytes);
+        }
+    }
 
     std::mt19937_64 rng_;
     LinkConditions conditions_;
     dplay8::ConnectionConfig server_config_;
-    dplay8::Millis now_ = 1000;
+    Millis now_ = 1000;
     dplay8::Connection client_;
     std::optional<dplay8::Connection> server_;
+    using InFlight = std::tuple<Millis, uint64_t, Side, Bytes>;  // arrival, then send order
     std::priority_queue<InFlight, std::vector<InFlight>, std::greater<>> in_flight_;
     uint64_t order_ = 0;
     bool silent_[2] = {false, false};

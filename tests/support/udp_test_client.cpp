@@ -57,34 +57,21 @@ bool UdpTestClient::Join(const std::u16string& name, const dplay8::Guid& applica
     config.name = name;
     config.session_id = std::random_device{}();
     session_ = std::make_unique<dplay8::ClientSession>(config, MonotonicMillis());
-    return PumpUntil([this] { return joined() || ended_ || failure_ != dplay8::kOk; }, timeout) &&
-           joined();
-}
-
-bool UdpTestClient::Send(const std::vector<uint8_t>& message, bool guaranteed) {
-    const bool queued = Queue(message, guaranteed);
-    PumpFor(0);
-    return queued;
+    return PumpUntil([this] { return joined() || ended_ || failed_; }, timeout) && joined();
 }
 
 bool UdpTestClient::Queue(const std::vector<uint8_t>& message, bool guaranteed) {
     if (!session_)
         return false;
-    dplay8::SendOptions options;
-    options.guaranteed = guaranteed;
-    return session_->Send(message, options, MonotonicMillis());
+    return session_->Send(message, {.guaranteed = guaranteed}, MonotonicMillis());
 }
 
 void UdpTestClient::Step(Millis deadline) {
     Millis now = MonotonicMillis();
-    if (session_) {
-        dplay8::Bytes out;
-        while (session_->PollTransmit(now, out))
-            SendRaw(out);
-    }
-    Millis wake = deadline;
-    if (session_)
-        wake = std::min(wake, session_->NextTimeout());
+    dplay8::Bytes out;
+    while (session_ && session_->PollTransmit(now, out))
+        SendRaw(out);
+    const Millis wake = session_ ? std::min(deadline, session_->NextTimeout()) : deadline;
     pollfd p{fd_, POLLIN, 0};
     // Short waits: what the test waits for may happen on the host's threads, not on this socket.
     poll(&p, 1, int(std::clamp<Millis>(wake - now, 0, 2)));
@@ -114,7 +101,7 @@ void UdpTestClient::Step(Millis deadline) {
                 connect_info_ = e->joined;
                 break;
             case dplay8::ClientEventType::kConnectFailed:
-                failure_ = e->result;
+                failed_ = true;
                 break;
             case dplay8::ClientEventType::kMessage:
                 messages.push_back(std::move(e->data));
@@ -124,11 +111,9 @@ void UdpTestClient::Step(Millis deadline) {
                 break;
             case dplay8::ClientEventType::kTerminated:
                 ended_ = true;
-                end_reason_ = e->reason;
                 break;
         }
     }
-    dplay8::Bytes out;
     while (session_->PollTransmit(now, out))
         SendRaw(out);
 }
@@ -163,10 +148,6 @@ bool UdpTestClient::SetName(const std::u16string& name, Millis timeout) {
     const int before = info_updates_;
     return session_->SetName(name, uint32_t(before + 1), MonotonicMillis()) &&
            PumpUntil([&] { return info_updates_ > before; }, timeout);
-}
-
-void UdpTestClient::Drop() {
-    session_.reset();
 }
 
 std::vector<std::vector<uint8_t>> UdpTestClient::MessagesOfType(uint32_t type) const {

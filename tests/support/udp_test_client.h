@@ -1,7 +1,7 @@
 #pragma once
-// A DirectPlay 8 client on a real loopback UDP socket for tests: it enumerates a host,
-// joins with a name, sends and receives game messages and leaves. Single-threaded: the test
-// pumps it, so nothing runs behind the test's back.
+// A DirectPlay 8 client on a real loopback UDP socket for tests: it enumerates a host, joins
+// with a name, sends and receives game messages and leaves. Single-threaded: the test pumps
+// it, so nothing runs behind the test's back.
 
 #include <cstdint>
 #include <functional>
@@ -29,8 +29,12 @@ public:
     // Connects and joins; true once the host's SEND_CONNECT_INFO has been acknowledged.
     bool Join(const std::u16string& name, const dplay8::Guid& application,
               dplay8::Millis timeout = 3000);
-    bool Send(const std::vector<uint8_t>& message, bool guaranteed = true);
-    // Queues without pumping, for bursts.
+    // Queues a game message and pumps once; Queue alone is for bursts.
+    bool Send(const std::vector<uint8_t>& message, bool guaranteed = true) {
+        const bool queued = Queue(message, guaranteed);
+        PumpFor(0);
+        return queued;
+    }
     bool Queue(const std::vector<uint8_t>& message, bool guaranteed = true);
     // Pumps until `done` holds or the time is up; returns `done()`.
     bool PumpUntil(const std::function<bool()>& done, dplay8::Millis timeout = 3000);
@@ -40,14 +44,12 @@ public:
     // Leaves gracefully and waits for the close to complete.
     bool Leave(dplay8::Millis timeout = 3000);
     // Vanishes without a word (the process died).
-    void Drop();
+    void Drop() { session_.reset(); }
 
     bool joined() const { return session_ && session_->joined() && !ended_; }
     bool ended() const { return ended_; }
     uint32_t dpnid() const { return session_ ? session_->dpnid() : 0; }
-    dplay8::HResult failure() const { return failure_; }
     const std::optional<dplay8::SendConnectInfo>& connect_info() const { return connect_info_; }
-    std::optional<dplay8::DisconnectReason> end_reason() const { return end_reason_; }
 
     // Game messages received, in order.
     std::vector<std::vector<uint8_t>> messages;
@@ -63,10 +65,9 @@ private:
     std::unique_ptr<dplay8::ClientSession> session_;
     std::vector<dplay8::EnumResponse> enum_responses_;
     std::optional<dplay8::SendConnectInfo> connect_info_;
-    dplay8::HResult failure_ = dplay8::kOk;
+    bool failed_ = false;
     bool ended_ = false;
     int info_updates_ = 0;
-    std::optional<dplay8::DisconnectReason> end_reason_;
     dplay8::Bytes buffer_;
 };
 
