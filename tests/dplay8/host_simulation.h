@@ -1,7 +1,5 @@
 #pragma once
-// A sans-IO host and any number of sans-IO clients on a simulated network with an injected
-// clock: datagrams may be lost or delayed (which reorders them), drawn from a seeded
-// generator, so every run is repeatable and takes no real time.
+// A sans-IO host and sans-IO clients on a seeded lossy, reordering network with an injected clock.
 
 #include <functional>
 #include <map>
@@ -39,29 +37,32 @@ public:
     dplay8::HostSession& host() { return host_; }
     Millis now() const { return now_; }
     std::vector<dplay8::HostEvent>& host_events() { return host_events_; }
-    // Datagrams the host sent, in order.
     const std::vector<dplay8::Datagram>& host_sent() const { return host_sent_; }
     SimClient& client(size_t i) { return *clients_[i]; }
 
     // A client at 10.0.0.n:2302 that starts connecting now.
-    SimClient& AddClient(const std::u16string& name, const dplay8::Guid& application) {
+    SimClient& AddClient(const std::u16string& name, const dplay8::Guid& application,
+                         uint32_t session_id = 0) {
         auto c = std::make_unique<SimClient>();
         c->endpoint = {0x0A000000u + uint32_t(clients_.size() + 1), 2302};
+        clients_.push_back(std::move(c));
+        return Restart(clients_.size() - 1, name, application, session_id);
+    }
+    // The client's process starts over on the same endpoint.
+    SimClient& Restart(size_t i, const std::u16string& name, const dplay8::Guid& application,
+                       uint32_t session_id) {
         dplay8::ClientConfig config;
         config.application = application, config.name = name;
-        config.session_id = 0x1000 + uint32_t(clients_.size());
-        c->session = std::make_unique<dplay8::ClientSession>(config, now_);
-        clients_.push_back(std::move(c));
+        config.session_id = session_id ? session_id : 0x1000 + uint32_t(i);
+        clients_[i]->session = std::make_unique<dplay8::ClientSession>(config, now_);
         Collect();
-        return *clients_.back();
+        return *clients_[i];
     }
-    // A datagram from any endpoint to the host, as if from the network.
     void Inject(const dplay8::Endpoint& from, dplay8::SocketRole socket, const Bytes& bytes) {
         host_.HandleDatagram(from, socket, bytes, now_);
         Collect();
     }
 
-    // Moves what the host and the clients produced onto the wire and gathers their events.
     void Collect() {
         dplay8::Datagram d;
         while (host_.PollTransmit(d)) {
@@ -94,20 +95,17 @@ public:
                 next = std::min(next, in_flight_.begin()->first.first);
             const Millis before = now_;
             now_ = std::max(now_, std::min(next, now_ + 1000));
-            // Something due that handling does not clear would stop the clock; move it on.
-            stalled = now_ == before ? stalled + 1 : 0;
+            stalled = now_ == before ? stalled + 1 : 0;  // something due that handling keeps due
             if (stalled > 1000)
                 ++now_, stalled = 0;
             while (!in_flight_.empty() && in_flight_.begin()->first.first <= now_) {
                 auto [to_host, d] = in_flight_.begin()->second;
                 in_flight_.erase(in_flight_.begin());
-                if (to_host) {
+                if (to_host)
                     host_.HandleDatagram(d.peer, d.socket, d.bytes, now_);
-                } else {
-                    for (auto& c : clients_) {
-                        if (c->endpoint == d.peer && !c->silent)
-                            c->session->HandleDatagram(d.bytes, now_);
-                    }
+                for (auto& c : clients_) {
+                    if (!to_host && c->endpoint == d.peer && !c->silent)
+                        c->session->HandleDatagram(d.bytes, now_);
                 }
                 Collect();
             }
@@ -137,8 +135,7 @@ private:
     Millis now_ = 1000;
     dplay8::HostSession host_;
     std::vector<std::unique_ptr<SimClient>> clients_;
-    // By arrival, then send order: whether to the host, and the datagram whose peer is the
-    // sender (to the host) or the receiver.
+    // By arrival, then send order: to the host (peer is the sender) or to a client (the receiver).
     std::map<std::pair<Millis, uint64_t>, std::pair<bool, dplay8::Datagram>> in_flight_;
     std::vector<dplay8::HostEvent> host_events_;
     std::vector<dplay8::Datagram> host_sent_;

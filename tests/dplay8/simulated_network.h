@@ -1,7 +1,5 @@
 #pragma once
-// Two sans-IO connections joined by a simulated link with an injected clock: every datagram
-// may be lost, duplicated or delayed by a random amount (which reorders them), all drawn from
-// a seeded generator, so a run is exactly repeatable and takes no real time.
+// Two sans-IO connections on a seeded lossy, duplicating, reordering link with an injected clock.
 
 #include <functional>
 #include <optional>
@@ -32,25 +30,21 @@ struct WireRecord {
 
 class SimulatedLink {
 public:
-    SimulatedLink(uint32_t seed, LinkConditions conditions, dplay8::ConnectionConfig client = {},
-                  dplay8::ConnectionConfig server = {})
+    SimulatedLink(uint32_t seed, LinkConditions conditions, dplay8::ConnectionConfig server = {})
         : rng_(seed),
           conditions_(conditions),
           server_config_(server),
-          client_(dplay8::Connection::Connect(client, 0x5EED0000u ^ seed, now_)) {}
+          client_(dplay8::Connection::Connect({}, 0x5EED0000u ^ seed, now_)) {}
 
     dplay8::Connection& client() { return client_; }
-    // The listener's connection, once the first CONNECT has reached it.
     dplay8::Connection* server() { return server_ ? &*server_ : nullptr; }
     dplay8::Connection& side(Side s) { return s == Side::kClient ? client_ : *server_; }
     bool connected() const { return server_ && client_.is_connected() && server_->is_connected(); }
     Millis now() const { return now_; }
-    // A silent side neither receives nor sends from now on.
-    void Silence(Side s) { silent_[int(s)] = true; }
+    void Silence(Side s) { silent_[int(s)] = true; }  // neither receives nor sends from now on
     std::vector<dplay8::Event>& events(Side s) { return events_[int(s)]; }
     const std::vector<WireRecord>& wire() const { return wire_; }
 
-    // Runs until `done` holds or the clock passes `deadline`; returns whether `done` held.
     bool RunUntil(const std::function<bool()>& done, Millis deadline) {
         Flush();
         for (int stalled = 0; !done();) {
@@ -63,8 +57,7 @@ public:
                 now_ = std::max(now_, deadline);
                 return done();
             }
-            // A connection that keeps asking for the same instant would hang the test.
-            stalled = wake <= now_ ? stalled + 1 : 0;
+            stalled = wake <= now_ ? stalled + 1 : 0;  // a connection asking for the same instant
             if (stalled > 100000)
                 return false;
             now_ = std::max(now_, wake);
@@ -95,28 +88,24 @@ public:
     }
 
 private:
-    // Everything either side has to send goes on the wire now and arrives through the queue.
     void Flush() {
         Bytes out;
         for (int s = 0; s < 2; ++s) {
             dplay8::Connection* c = s ? server() : &client_;
-            while (c && c->PollTransmit(now_, out))
-                Transmit(Side(s), out);
+            while (c && c->PollTransmit(now_, out)) {
+                if (silent_[s])
+                    continue;
+                wire_.push_back({now_, Side(s), out});
+                std::uniform_real_distribution<double> unit(0.0, 1.0);
+                if (unit(rng_) < conditions_.loss)
+                    continue;
+                for (int n = unit(rng_) < conditions_.duplicate ? 2 : 1; n > 0; --n)
+                    in_flight_.emplace(now_ + conditions_.delay +
+                                           Millis(rng_() % uint64_t(conditions_.jitter + 1)),
+                                       order_++, Side(!s), out);
+            }
             while (auto e = c ? c->PollEvent() : std::nullopt)
                 events_[s].push_back(std::move(*e));
-        }
-    }
-    void Transmit(Side from, const Bytes& bytes) {
-        if (silent_[int(from)])
-            return;
-        wire_.push_back({now_, from, bytes});
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
-        if (unit(rng_) < conditions_.loss)
-            return;
-        for (int copies = unit(rng_) < conditions_.duplicate ? 2 : 1; copies > 0; --copies) {
-            Millis extra = Millis(rng_() % uint64_t(conditions_.jitter + 1));
-            in_flight_.emplace(now_ + conditions_.delay + extra, order_++,
-                               from == Side::kClient ? Side::kServer : Side::kClient, bytes);
         }
     }
 

@@ -18,9 +18,7 @@ using dplay8::MonotonicMillis;
 
 UdpTestClient::UdpTestClient(uint16_t port) : port_(port), buffer_(65536) {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in sa{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     bind(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
 }
 
@@ -30,22 +28,15 @@ UdpTestClient::~UdpTestClient() {
 }
 
 void UdpTestClient::SendRaw(const dplay8::Bytes& bytes) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port_);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in to{AF_INET, htons(port_), {htonl(INADDR_LOOPBACK)}, {}};
     sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
 std::optional<dplay8::EnumResponse> UdpTestClient::Enumerate(
     std::optional<dplay8::Guid> application, Millis timeout) {
-    dplay8::EnumQuery query;
-    query.enum_payload = 0x4D2A;
-    query.application = application;
     enum_responses_.clear();
-    SendRaw(dplay8::Encode(query));
-    PumpUntil([this] { return !enum_responses_.empty(); }, timeout);
-    if (enum_responses_.empty())
+    SendRaw(dplay8::Encode(dplay8::EnumQuery{0x4D2A, application, {}}));
+    if (!PumpUntil([this] { return !enum_responses_.empty(); }, timeout))
         return std::nullopt;
     return enum_responses_.front();
 }
@@ -53,17 +44,14 @@ std::optional<dplay8::EnumResponse> UdpTestClient::Enumerate(
 bool UdpTestClient::Join(const std::u16string& name, const dplay8::Guid& application,
                          Millis timeout) {
     dplay8::ClientConfig config;
-    config.application = application;
-    config.name = name;
+    config.application = application, config.name = name;
     config.session_id = std::random_device{}();
     session_ = std::make_unique<dplay8::ClientSession>(config, MonotonicMillis());
     return PumpUntil([this] { return joined() || ended_ || failed_; }, timeout) && joined();
 }
 
 bool UdpTestClient::Queue(const std::vector<uint8_t>& message, bool guaranteed) {
-    if (!session_)
-        return false;
-    return session_->Send(message, {.guaranteed = guaranteed}, MonotonicMillis());
+    return session_ && session_->Send(message, {.guaranteed = guaranteed}, MonotonicMillis());
 }
 
 void UdpTestClient::Step(Millis deadline) {
@@ -96,23 +84,14 @@ void UdpTestClient::Step(Millis deadline) {
     if (now >= session_->NextTimeout())
         session_->HandleTimeout(now);
     while (auto e = session_->PollEvent()) {
-        switch (e->type) {
-            case dplay8::ClientEventType::kJoined:
-                connect_info_ = e->joined;
-                break;
-            case dplay8::ClientEventType::kConnectFailed:
-                failed_ = true;
-                break;
-            case dplay8::ClientEventType::kMessage:
-                messages.push_back(std::move(e->data));
-                break;
-            case dplay8::ClientEventType::kInfoUpdated:
-                ++info_updates_;
-                break;
-            case dplay8::ClientEventType::kTerminated:
-                ended_ = true;
-                break;
-        }
+        using enum dplay8::ClientEventType;
+        if (e->type == kJoined)
+            connect_info_ = e->joined;
+        failed_ |= e->type == kConnectFailed;
+        ended_ |= e->type == kTerminated;
+        info_updates_ += e->type == kInfoUpdated;
+        if (e->type == kMessage)
+            messages.push_back(std::move(e->data));
     }
     while (session_->PollTransmit(now, out))
         SendRaw(out);
@@ -136,17 +115,13 @@ void UdpTestClient::PumpFor(Millis duration) {
 }
 
 bool UdpTestClient::Leave(Millis timeout) {
-    if (!session_)
-        return false;
-    session_->Close(MonotonicMillis());
-    return PumpUntil([this] { return ended_; }, timeout);
+    return session_ &&
+           (session_->Close(MonotonicMillis()), PumpUntil([this] { return ended_; }, timeout));
 }
 
 bool UdpTestClient::SetName(const std::u16string& name, Millis timeout) {
-    if (!session_)
-        return false;
     const int before = info_updates_;
-    return session_->SetName(name, uint32_t(before + 1), MonotonicMillis()) &&
+    return session_ && session_->SetName(name, uint32_t(before + 1), MonotonicMillis()) &&
            PumpUntil([&] { return info_updates_ > before; }, timeout);
 }
 

@@ -1,9 +1,6 @@
 #pragma once
-// A DirectPlay 8 client on a real loopback UDP socket for tests: it enumerates a host, joins
-// with a name, sends and receives game messages and leaves. Single-threaded: the test pumps
-// it, so nothing runs behind the test's back.
+// A DirectPlay 8 client on a loopback UDP socket for tests, pumped by the test's own thread.
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,44 +14,31 @@ namespace er_test {
 
 class UdpTestClient {
 public:
-    // A client of the host at 127.0.0.1:port.
-    explicit UdpTestClient(uint16_t port);
+    explicit UdpTestClient(uint16_t port);  // a client of the host at 127.0.0.1:port
     ~UdpTestClient();
     UdpTestClient(const UdpTestClient&) = delete;
     UdpTestClient& operator=(const UdpTestClient&) = delete;
 
-    // Sends an EnumQuery (for `application`, or for any) and waits for the answer.
     std::optional<dplay8::EnumResponse> Enumerate(std::optional<dplay8::Guid> application,
                                                   dplay8::Millis timeout = 2000);
-    // Connects and joins; true once the host's SEND_CONNECT_INFO has been acknowledged.
+    // True once the host's SEND_CONNECT_INFO has been acknowledged.
     bool Join(const std::u16string& name, const dplay8::Guid& application,
               dplay8::Millis timeout = 3000);
-    // Queues a game message and pumps once; Queue alone is for bursts.
-    bool Send(const std::vector<uint8_t>& message, bool guaranteed = true) {
-        const bool queued = Queue(message, guaranteed);
-        PumpFor(0);
-        return queued;
-    }
+    bool Send(const std::vector<uint8_t>& message) { return Queue(message) && (PumpFor(0), true); }
     bool Queue(const std::vector<uint8_t>& message, bool guaranteed = true);
-    // Pumps until `done` holds or the time is up; returns `done()`.
     bool PumpUntil(const std::function<bool()>& done, dplay8::Millis timeout = 3000);
     void PumpFor(dplay8::Millis duration);
-    // Changes the player's name and waits for the host's confirmation.
-    bool SetName(const std::u16string& name, dplay8::Millis timeout = 3000);
-    // Leaves gracefully and waits for the close to complete.
-    bool Leave(dplay8::Millis timeout = 3000);
-    // Vanishes without a word (the process died).
-    void Drop() { session_.reset(); }
+    bool SetName(const std::u16string& name, dplay8::Millis timeout = 3000);  // and confirmed
+    bool Leave(dplay8::Millis timeout = 3000);                                // and closed
+    void Drop() { session_.reset(); }  // vanishes without a word
 
     bool joined() const { return session_ && session_->joined() && !ended_; }
     bool ended() const { return ended_; }
     uint32_t dpnid() const { return session_ ? session_->dpnid() : 0; }
     const std::optional<dplay8::SendConnectInfo>& connect_info() const { return connect_info_; }
 
-    // Game messages received, in order.
-    std::vector<std::vector<uint8_t>> messages;
-    // Messages whose first 32 bits are `type`.
-    std::vector<std::vector<uint8_t>> MessagesOfType(uint32_t type) const;
+    std::vector<std::vector<uint8_t>> messages;                             // received, in order
+    std::vector<std::vector<uint8_t>> MessagesOfType(uint32_t type) const;  // first 32 bits
 
 private:
     void Step(dplay8::Millis deadline);
@@ -65,8 +49,7 @@ private:
     std::unique_ptr<dplay8::ClientSession> session_;
     std::vector<dplay8::EnumResponse> enum_responses_;
     std::optional<dplay8::SendConnectInfo> connect_info_;
-    bool failed_ = false;
-    bool ended_ = false;
+    bool failed_ = false, ended_ = false;
     int info_updates_ = 0;
     dplay8::Bytes buffer_;
 };
