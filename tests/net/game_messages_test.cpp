@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <bit>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,9 +10,10 @@
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
 // Expected bytes, written out independently of the builders.
 struct W {
-    std::vector<uint8_t> v;
+    Bytes v;
     W& u8(uint8_t b) { return v.push_back(b), *this; }
     W& u32(uint32_t x) { return u8(x).u8(x >> 8).u8(x >> 16).u8(x >> 24); }
     W& f32(float f) { return u32(std::bit_cast<uint32_t>(f)); }
@@ -23,18 +22,8 @@ struct W {
         return v.resize(v.size() + width - s.size()), *this;
     }
 };
-template <class Bytes>
-std::vector<uint8_t> V(const Bytes& m) {
+Bytes V(const auto& m) {
     return {m.begin(), m.end()};
-}
-
-MessageMapEntry Entry(std::vector<int8_t> links, int8_t count) {
-    MessageMapEntry entry;
-    std::strcpy(entry.text, "Welcome, traveller.");
-    std::copy(links.begin(), links.end(), entry.links);
-    entry.linkCount = count;
-    entry.flag = 1;
-    return entry;
 }
 
 TEST(GameMessagesTest, EveryBuiltMessageHasItsExactBytes) {
@@ -49,9 +38,12 @@ TEST(GameMessagesTest, EveryBuiltMessageHasItsExactBytes) {
     }
     EXPECT_FALSE(update.Add(15, 0, 0, 0, 0, 0, 0));
     const std::string hi = "Welcome, traveller.";
+    const MessageMapEntry two = {"Welcome, traveller.", {2, -1, 9}, 2, 1},
+                          negative = {"Welcome, traveller.", {1, 2, 3, 4, 5}, -3, 1},
+                          seven = {"Welcome, traveller.", {1, 2, 3, 4, 5}, 7, 1};
     const struct {
         const char* name;
-        std::vector<uint8_t> built, expected;
+        Bytes built, expected;
     } cases[] = {
         // clang-format off
         {"joined keeps 13 characters", V(BuildPlayerJoined(0x11223344, "FourteenChars!!")),
@@ -63,14 +55,13 @@ TEST(GameMessagesTest, EveryBuiltMessageHasItsExactBytes) {
         {"tag", V(BuildPlayerTag(5, 0xCAFE)), W().u32(8).u32(5).u32(0xCAFE).v},
         {"chat keeps 499 characters", V(BuildChat(77, std::string(600, 'x'))),
          W().u32(9).u32(77).text(std::string(499, 'x'), 500).v},
-        {"chat ends at a zero", V(BuildChat(1, std::string_view("ab\0cd", 5))),
-         W().u32(9).u32(1).text("ab", 500).v},
+        {"chat ends at a zero", V(BuildChat(1, std::string_view("ab\0cd", 5))), W().u32(9).u32(1).text("ab", 500).v},
         {"sky", V(BuildSkyWeather(0x00ECF8F7, -0.05f, 1)), W().u32(10).u32(0x00ECF8F7).f32(-0.05f).u32(1).v},
-        {"npc text sends only the links in use", V(BuildNpcTextReply(3, 49, Entry({2, -1, 9}, 2))),
+        {"npc text sends only the links in use", V(BuildNpcTextReply(3, 49, two)),
          W().u32(11).u32(0).u32(3).u32(49).u8(2).u8(0xFF).text("", 3).u8(1).u32(2).text(hi, 300).v},
-        {"npc text with a negative count sends none", V(BuildNpcTextReply(0, 0, Entry({1, 2, 3, 4, 5}, -3))),
+        {"npc text with a negative count sends none", V(BuildNpcTextReply(0, 0, negative)),
          W().u32(11).u32(0).u32(0).u32(0).text("", 5).u8(1).u32(0xFFFFFFFD).text(hi, 300).v},
-        {"npc text with a count over five sends five", V(BuildNpcTextReply(0, 0, Entry({1, 2, 3, 4, 5}, 7))),
+        {"npc text with a count over five sends five", V(BuildNpcTextReply(0, 0, seven)),
          W().u32(11).u32(0).u32(0).u32(0).text("\1\2\3\4\5", 5).u8(1).u32(7).text(hi, 300).v},
         {"npc say", V(BuildNpcSay("Halt!", 12)), W().u32(14).text("Halt!", 300).u32(12).v},
         {"empty list", empty, W().u32(15).u32(0).v},
@@ -79,41 +70,28 @@ TEST(GameMessagesTest, EveryBuiltMessageHasItsExactBytes) {
         {"full npc update", V(update.bytes()), full.v},
         // clang-format on
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(c.built, c.expected) << c.name;
-    }
 }
 
 TEST(GameMessagesTest, ReadersTakeTheirFieldsAndRefuseOneByteShort) {
-    std::vector<uint8_t> position = W().u32(5).u32(0).f32(12.5f).f32(-3).u8(9).u32(0x01020304).v;
-    std::vector<uint8_t> tag = W().u32(8).u32(0).u32(0xCAFE).v;
-    std::vector<uint8_t> request = W().u32(11).u32(0).u32(9).u32(49).v;
-    std::vector<uint8_t> type = {1, 2, 3, 4};
+    Bytes position = W().u32(5).u32(0).f32(12.5f).f32(-3).u8(9).u32(0x01020304).v,
+          tag = W().u32(8).u32(0).u32(0xCAFE).v, request = W().u32(11).u32(0).u32(9).u32(49).v,
+          type = {1, 2, 3, 4};
     EXPECT_EQ(ReadPositionReport(position), (PositionReport{12.5f, -3.0f, 9, 0x01020304}));
     EXPECT_EQ(ReadPlayerTag(tag), 0xCAFEu);
     EXPECT_EQ(ReadNpcTextRequest(request), (NpcTextRequest{9, 49}));
     EXPECT_EQ(ReadMessageType(type), 0x04030201u);
-    for (auto* bytes : {&position, &tag, &request, &type}) {
+    for (auto* bytes : {&position, &tag, &request, &type})
         bytes->pop_back();
-    }
-    EXPECT_FALSE(ReadPositionReport(position));
-    EXPECT_FALSE(ReadPlayerTag(tag));
-    EXPECT_FALSE(ReadNpcTextRequest(request));
-    EXPECT_FALSE(ReadMessageType(type));
-    EXPECT_FALSE(ReadChat(std::vector<uint8_t>(7, 9)));
-}
-
-TEST(GameMessagesTest, ChatTextEndsAtItsZeroTheReceivedBytesOr499Characters) {
-    const struct {
-        std::vector<uint8_t> bytes;
-        std::string text;
-    } cases[] = {{W().u32(9).u32(0).text("hi", 3).u8('x').v, "hi"},
-                 {W().u32(9).u32(0).text("noend", 5).v, "noend"},
-                 {W().u32(9).u32(0).v, ""},
-                 {W().u32(9).u32(0).text(std::string(600, 'y'), 600).v, std::string(499, 'y')}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(ReadChat(c.bytes), c.text);
-    }
+    EXPECT_FALSE(ReadPositionReport(position) || ReadPlayerTag(tag) ||
+                 ReadNpcTextRequest(request) || ReadMessageType(type) || ReadChat(Bytes(7, 9)));
+    // The text ends at its zero, at the end of the received bytes or after 499 characters.
+    EXPECT_EQ(ReadChat(W().u32(9).u32(0).text("hi", 3).u8('x').v), "hi");
+    EXPECT_EQ(ReadChat(W().u32(9).u32(0).text("noend", 5).v), "noend");
+    EXPECT_EQ(ReadChat(W().u32(9).u32(0).v), "");
+    EXPECT_EQ(ReadChat(W().u32(9).u32(0).text(std::string(600, 'y'), 600).v),
+              std::string(499, 'y'));
 }
 
 }  // namespace

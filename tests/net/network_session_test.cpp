@@ -1,6 +1,4 @@
-#include <algorithm>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <tuple>
 
@@ -11,15 +9,14 @@
 namespace {
 
 using Sent = FakeSession::Sent;
+using Bytes = std::vector<uint8_t>;
 constexpr auto P = [](int i) -> DPNID { return FakeSession::kFirstClient + i; };
 constexpr uint32_t kSky = 0x00ECF8F7;
 const MessageMapEntry kLastWords = {"Last words.", {4}, 1, 0};
 
 struct Rig : SessionRig {
     Rig() {
-        clock.skyColour = kSky;
-        weather.publishedVolume = 12.5f;
-        weather.lightning = 1;
+        clock.skyColour = kSky, weather.publishedVolume = 12.5f, weather.lightning = 1;
         npcs.Npc(49).messageMap[9] = kLastWords;
         std::strcpy(npcs.Npc(3).sayText, "Halt!");
     }
@@ -29,7 +26,7 @@ using Step = std::function<void(Rig&)>;
 Step Join(float x = 0, float y = 0, std::u16string name = u"p") {
     return [=](Rig& r) { r.fake->Deliver(r.fake->Connect(name), Pos(kMsgPlayerStopped, x, y)); };
 }
-Step Send(int who, std::vector<uint8_t> bytes) {
+Step Send(int who, Bytes bytes) {
     return [=](Rig& r) { r.fake->Deliver(P(who), bytes); };
 }
 Step Npc(int slot, float x, float y) {
@@ -42,6 +39,13 @@ Step Npc(int slot, float x, float y) {
 Step Timeout(float ms) {
     return [=](Rig& r) { r.rates.messageTimeout = ms, Send(0, Pos(kMsgPlayerStopped, 0, 0))(r); };
 }
+Step Reliable(int rate) {
+    return [=](Rig& r) {
+        r.rates.reliableRate = rate;
+        for (int i = 0; i < 200; ++i)
+            r.session.SendWithReliableRate(P(0), Bytes{1}, false, 0);
+    };
+}
 const Step kBroadcast = [](Rig& r) { r.session.Broadcast(r.npcs); };
 
 Sent Plain(DPNID to, std::span<const uint8_t> bytes, uint32_t flags = DPNSEND_NOLOOPBACK,
@@ -52,21 +56,19 @@ Sent Rated(DPNID to, std::span<const uint8_t> bytes, uint32_t timeout = 60) {
     return Plain(to, bytes, DPNSEND_NOCOMPLETE, timeout);
 }
 // Entries {player, x, y, moving} of reports made with Pos's default byte and word.
-std::vector<uint8_t> Nearby(std::vector<std::array<int32_t, 4>> entries) {
+Bytes Nearby(std::vector<std::array<int32_t, 4>> entries) {
     NearbyPlayersMessage m(kMsgNearbyPlayers);
-    for (auto [id, x, y, moving] : entries) {
+    for (auto [id, x, y, moving] : entries)
         m.Add(P(id), x, y, 7, 0x01020304, moving);
-    }
-    return {m.bytes().begin(), m.bytes().end()};
+    return V(m.bytes());
 }
-std::vector<uint8_t> NpcUpdate(int slots, int32_t x, int32_t step, int32_t y) {
+Bytes NpcUpdate(int slots, int32_t x, int32_t step, int32_t y) {
     NpcUpdateMessage m(kMsgNpcUpdate);
-    for (int slot = 0; slot < slots; ++slot) {
+    for (int slot = 0; slot < slots; ++slot)
         m.Add(slot, x + step * slot, y, 0, kFacingEast, kFacingSouth, kActionWaiting);
-    }
-    return {m.bytes().begin(), m.bytes().end()};
+    return V(m.bytes());
 }
-std::vector<uint8_t> NpcText(uint8_t entry, uint8_t slot, uint8_t high = 0) {
+Bytes NpcText(uint8_t entry, uint8_t slot, uint8_t high = 0) {
     return Msg(kMsgNpcText, {entry, high, high, high, slot, 0, 0, 0});
 }
 
@@ -83,9 +85,8 @@ std::vector<Case> Cases() {
     for (int i = 0; i < 20; ++i) {
         crowd.push_back(Join(float(i), 0));
         npcs20.push_back(Npc(i, float(i * 5), 0));
-        if (i < 15) {
+        if (i < 15)
             first15.push_back({i + 1, i, 0, 0});
-        }
     }
     npcs20.push_back(Join());
     NearbyPlayersMessage truncated(kMsgNearbyPlayers);
@@ -94,8 +95,16 @@ std::vector<Case> Cases() {
     const auto chat = BuildChat(P(0), std::string(499, 'z'));
     const auto say = BuildNpcSay("Halt!", 3);
     const auto npc = NpcUpdate(1, 500, 0, 200);
-    const std::vector<uint8_t> m = {1, 2, 3}, zeros(12);
+    const Bytes m = {1, 2, 3}, zeros(12);
     const float nan = std::numeric_limits<float>::quiet_NaN();
+    CRandom mirror;  // the session's generator, after the draw for the join's report
+    mirror.Next();
+    std::vector<Sent> draws;
+    for (int rate : {50, 95, 0, 100, -1})
+        for (int i = 0; i < 200; ++i)
+            draws.push_back(Plain(
+                P(0), Bytes{1},
+                mirror.Next() % 100 < uint32_t(rate) ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE));
     // clang-format off
     return {
         {"a newcomer is announced, welcomed, told of every player and tag, then of the sky",
@@ -114,15 +123,13 @@ std::vector<Case> Cases() {
          {[](Rig& r) { r.fake->clientInfoResult = E_FAIL; }, Join(1, 1), [](Rig& r) {
              EXPECT_EQ(r.fake->lastCreateResult, E_FAIL); r.fake->Disconnect(P(1)); }}, {}, 1},
         {"a leave is announced to all", {Join(), Join(), Join()},
-         {[](Rig& r) { r.fake->Disconnect(P(1)); }},
-         {Plain(kAllPlayers, BuildPlayerLeft(P(1)))}, 2},
+         {[](Rig& r) { r.fake->Disconnect(P(1)); }}, {Plain(kAllPlayers, BuildPlayerLeft(P(1)))}, 2},
         {"a report is answered with the others' last reports, positions truncated",
          {Join(), Join(1000, 1000)},
          {Send(0, Pos(kMsgPlayerMoving, 10, 20)),  // alone in range: an empty list
           Send(1, Pos(kMsgPlayerMoving, -1.9f, 299.5f, 0xEE, 0xAABBCCDD)),
           Send(0, Pos(kMsgPlayerStopped, 0.5f, 0))},
-         {Rated(P(0), none), Rated(P(1), Nearby({{0, 10, 20, 1}})),
-          Rated(P(0), truncated.bytes())}, 2},
+         {Rated(P(0), none), Rated(P(1), Nearby({{0, 10, 20, 1}})), Rated(P(0), truncated.bytes())}, 2},
         {"nearby players lie strictly within 300 of the truncated position",
          {Join(), Join(300, 0), Join(299.9f, 0), Join(0, -299.9f), Join(-300, 0)},
          {Send(0, Pos(kMsgPlayerStopped, 0.9f, 0)), Send(0, Pos(kMsgPlayerStopped, -0.9f, 0))},
@@ -131,8 +138,7 @@ std::vector<Case> Cases() {
          {Send(0, Pos(kMsgPlayerStopped, 0, 0))}, {Rated(P(0), Nearby(first15))}, 21},
         {"chat reaches only others strictly within 200, cut to 499 characters",
          {Join(), Join(200, 0), Join(199.9f, 0), Join(0, -199), Join(-200, 0)},
-         {Send(0, Msg(kMsgChat, std::vector<uint8_t>(600, 'z')))},
-         {Plain(P(2), chat), Plain(P(3), chat)}, 5},
+         {Send(0, Msg(kMsgChat, Bytes(600, 'z')))}, {Plain(P(2), chat), Plain(P(3), chat)}, 5},
         {"chat range is measured from the untruncated speaker", {Join(0.9f, 0), Join(200.5f, 0)},
          {Send(0, Msg(kMsgChat, {'o', 'k', 0}))}, {Plain(P(1), BuildChat(P(0), "ok"))}, 2},
         {"a tag is relayed to all", {Join(), Join()}, {Send(0, Msg(kMsgPlayerTag, {1, 2, 3, 4}))},
@@ -158,8 +164,7 @@ std::vector<Case> Cases() {
         {"an update lists at most fifteen npcs", npcs20, {kBroadcast},
          {Rated(P(0), NpcUpdate(15, 0, 5, 0))}, 1},
         {"unplaced npcs are not sent and a player far from all gets nothing",
-         {Npc(0, 0, 0), Join(), Join(1000, 0)}, {kBroadcast},
-         {Rated(P(0), NpcUpdate(1, 0, 0, 0))}, 2},
+         {Npc(0, 0, 0), Join(), Join(1000, 0)}, {kBroadcast}, {Rated(P(0), NpcUpdate(1, 0, 0, 0))}, 2},
         {"say text reaches players strictly within 80 of the given point; bad slots say nothing",
          {Join(179.9f, 100), Join(180, 100), Join(21, 179), Join(20, 100)}, {[](Rig& r) {
              for (int slot : {3, -1, 50}) r.session.SayToNearbyPlayers(r.npcs, slot, 100, 100); }},
@@ -176,6 +181,49 @@ std::vector<Case> Cases() {
          {Plain(P(0), m), Plain(P(0), m, DPNSEND_GUARANTEED, 7), Rated(P(0), none, 60),
           Rated(P(0), none, 0), Rated(P(0), none, 0), Rated(P(0), none, 0),
           Rated(P(0), none, 0xFFFFFFFF)}, 1},
+        {"a send is guaranteed when its own draw, mod 100, is below the reliable rate", {Join()},
+         {Reliable(50), Reliable(95), Reliable(0), Reliable(100), Reliable(-1)}, draws, 1},
+        {"players are enumerated as the session grows; statistics come from the connection",
+         {Join(), Join()}, {[](Rig& r) {
+             std::vector<DPNID> ids;
+             r.fake->enumerateGrowth = 3;
+             EXPECT_EQ(r.session.EnumeratePlayers(ids), S_OK);
+             EXPECT_EQ(ids, (std::vector<DPNID>{FakeSession::kServerPlayer, P(0), P(1)}));
+             r.fake->enumerateResult = E_FAIL;
+             EXPECT_EQ(r.session.EnumeratePlayers(ids), E_FAIL);
+             EXPECT_TRUE(ids.empty());
+             r.fake->connectionInfo = {120, 3400, 10, 11, 2};
+             PlayerRecord s;
+             EXPECT_TRUE(r.session.WithPlayerStatistics(P(0), [&](const PlayerRecord& got) { s = got; }));
+             EXPECT_EQ(std::tuple(s.latency, s.throughput, s.msgsSent, s.msgsReceived, s.msgsTimedOut),
+                       std::tuple(120u, 3400u, 10u, 11u, 2u));
+             r.fake->Disconnect(P(0));
+             EXPECT_FALSE(r.session.WithPlayerStatistics(P(0), nullptr)); }},
+         {Plain(kAllPlayers, BuildPlayerLeft(P(0)))}, 1},
+        {"stopping leaves every player; nothing is sent while stopped; a restart hosts the fields",
+         {Join(0, 0, u"AVeryLongPlayerName")}, {[](Rig& r) {
+             r.session.ToggleServer();
+             r.session.SendSkyWeather(1, 2.0f, 0), r.session.Broadcast(r.npcs);
+             r.console.sessionNameField = std::string(300, 'n'), r.console.portNumberField = "2300abc";
+             r.session.ToggleServer();
+             const std::string id = std::to_string(P(0)), started = "wait 1|wait 0|Server started.|";
+             EXPECT_EQ(r.console.Take(), "Starting Server...|" + started + "#|+" + id + " AVeryLongPlay|"
+                       "Stopping Server...|wait 1|-" + id + "|#|wait 0|Server stopped.|hosting 0|"
+                       "Starting Server...|" + started + "hosting 1|");
+             EXPECT_EQ(r.fake->hostedDesc, (ApplicationDesc{DPNSESSION_CLIENT_SERVER, {},
+                 kApplicationGuid, 0, std::u16string(259, u'n')}));
+             EXPECT_EQ(r.settings.sessionName, std::string(259, 'n'));
+             EXPECT_EQ(std::tuple(r.settings.serverPort, r.fake->hostedPort), std::tuple(2300u, 2300u)); }},
+         {}, 0},
+        {"a failed start logs and closes the program", {}, {[](Rig& r) {
+             r.session.StopServer(false);
+             r.configure = [](FakeSession& f) { f.hostResult = E_FAIL; };
+             LogOpen(), r.console.Take(), r.session.ToggleServer();
+             EXPECT_FALSE(r.session.hosting());  // and the runner must not read the deleted fake
+             EXPECT_EQ(r.console.Take(), "Starting Server...|wait 1|close|");
+             EXPECT_NE(r.dir.Read("ErrorChk.txt").find("\nError Starting Server!"), std::string::npos);
+             std::vector<DPNID> ids;
+             EXPECT_EQ(r.session.EnumeratePlayers(ids), DPNERR_UNINITIALIZED); }}, {}, 0},
     };
     // clang-format on
 }
@@ -186,103 +234,15 @@ TEST(NetworkSessionTest, WhatComesInDecidesExactlyWhatGoesOut) {
         Rig rig;
         ASSERT_EQ(rig.session.StartServer(), S_OK);
         EXPECT_TRUE(rig.fake->TakeSent().empty());  // the server's own player is not announced
-        for (const Step& step : c.setup) {
+        for (const Step& step : c.setup)
             step(rig);
-        }
         rig.fake->TakeSent();
-        for (const Step& step : c.act) {
+        for (const Step& step : c.act)
             step(rig);
-        }
-        EXPECT_EQ(rig.fake->TakeSent(), c.out);
+        // A stopped session's sends went nowhere.
+        EXPECT_EQ(rig.session.hosting() ? rig.fake->TakeSent() : std::vector<Sent>{}, c.out);
         EXPECT_EQ(rig.session.playerCount(), c.players);
     }
-}
-
-TEST(NetworkSessionTest, StartingHostsTheFieldsSessionAndStoppingLeavesEveryPlayer) {
-    using Fields = std::tuple<std::string, std::string, std::string>;
-    for (auto [field, port, name] : {Fields("Dragon Keep", "2300abc", "Dragon Keep"),
-                                     Fields(std::string(300, 'n'), "", std::string(259, 'n'))}) {
-        Rig rig;
-        rig.session.SendSkyWeather(1, 2.0f, 0);  // not hosting: nothing to send through
-        rig.session.Broadcast(rig.npcs);
-        rig.console.sessionNameField = field, rig.console.portNumberField = port;
-        rig.session.ToggleServer();
-        ASSERT_TRUE(rig.session.hosting());
-        EXPECT_EQ(rig.settings.sessionName, name);
-        EXPECT_EQ(rig.settings.serverPort, rig.fake->hostedPort);
-        EXPECT_EQ(rig.fake->hostedPort, port.empty() ? 0u : 2300u);
-        const ApplicationDesc desc{
-            DPNSESSION_CLIENT_SERVER, {}, kApplicationGuid, 0, {name.begin(), name.end()}};
-        EXPECT_EQ(rig.fake->hostedDesc, desc);
-        rig.fake->Connect(u"AVeryLongPlayerName");
-        rig.session.ToggleServer();
-        EXPECT_FALSE(rig.session.hosting());
-        EXPECT_EQ(rig.session.playerCount(), 0);
-        const std::string id = std::to_string(P(0));
-        EXPECT_EQ(rig.console.Entries(),
-                  (std::vector<std::string>{
-                      "Starting Server...", "wait 1", "wait 0", "Server started.", "hosting 1", "#",
-                      "+" + id + " AVeryLongPlay", "Stopping Server...", "wait 1", "-" + id, "#",
-                      "wait 0", "Server stopped.", "hosting 0"}));
-    }
-}
-
-TEST(NetworkSessionTest, AFailedStartLogsAndClosesTheProgram) {
-    Rig rig;
-    LogOpen();
-    rig.configure = [](FakeSession& f) { f.hostResult = E_FAIL; };
-    rig.session.ToggleServer();
-    EXPECT_FALSE(rig.session.hosting());
-    EXPECT_EQ(rig.console.Entries(),
-              (std::vector<std::string>{"Starting Server...", "wait 1", "close"}));
-    EXPECT_NE(rig.dir.Read("ErrorChk.txt").find("\nError Starting Server!"), std::string::npos);
-    std::vector<DPNID> ids;
-    EXPECT_TRUE(Failed(rig.session.EnumeratePlayers(ids)));
-}
-
-TEST(NetworkSessionTest, ReliableRateGuaranteesEachSendFromTheFixedSequence) {
-    // {rate, first send guaranteed, least and most guaranteed of 2000}
-    for (auto [rate, first, least, most] :
-         {std::tuple(0, false, 0, 0), std::tuple(94, false, 1800, 1960),
-          std::tuple(95, true, 1820, 1970), std::tuple(50, false, 800, 1200),
-          std::tuple(100, true, 2000, 2000)}) {
-        Rig rig;
-        rig.rates.reliableRate = rate;
-        rig.session.StartServer();
-        rig.fake->Connect(u"a");  // joining sends plain messages only: no draws
-        rig.fake->TakeSent();
-        for (int i = 0; i < 2000; ++i) {
-            rig.session.SendWithReliableRate(P(0), std::vector<uint8_t>{0}, false, 0);
-        }
-        const auto sent = rig.fake->TakeSent();
-        const auto guaranteed = std::count_if(
-            sent.begin(), sent.end(), [](const Sent& s) { return s.flags == DPNSEND_GUARANTEED; });
-        EXPECT_EQ(sent[0].flags == DPNSEND_GUARANTEED, first) << rate;
-        EXPECT_GE(guaranteed, least) << rate;
-        EXPECT_LE(guaranteed, most) << rate;
-    }
-}
-
-TEST(NetworkSessionTest, EnumerationRetriesWhileTheSessionGrowsAndStatisticsComeFromTheConnection) {
-    Rig rig;
-    rig.configure = [](FakeSession& f) { f.enumerateGrowth = 3; };
-    rig.session.StartServer();
-    rig.fake->Connect(u"a");
-    rig.fake->Connect(u"b");
-    std::vector<DPNID> ids;
-    ASSERT_EQ(rig.session.EnumeratePlayers(ids), S_OK);
-    EXPECT_EQ(ids, (std::vector<DPNID>{FakeSession::kServerPlayer, P(0), P(1)}));
-    rig.fake->enumerateResult = E_FAIL;
-    EXPECT_EQ(rig.session.EnumeratePlayers(ids), E_FAIL);
-    EXPECT_TRUE(ids.empty());
-
-    rig.fake->connectionInfo = ConnectionInfo{120, 3400, 10, 11, 2};
-    PlayerRecord r;
-    EXPECT_TRUE(rig.session.WithPlayerStatistics(P(0), [&](const PlayerRecord& s) { r = s; }));
-    EXPECT_EQ(std::tuple(r.latency, r.throughput, r.msgsSent, r.msgsReceived, r.msgsTimedOut),
-              std::tuple(120u, 3400u, 10u, 11u, 2u));
-    rig.fake->Disconnect(P(0));
-    EXPECT_FALSE(rig.session.WithPlayerStatistics(P(0), nullptr));
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
 #pragma once
-// A network session with a console that logs what it is told, hosted by default on the fake
-// session.
+// A network session hosted by default on the fake session, with a console that logs.
 
 #include <gtest/gtest.h>
 
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "net/game_messages.h"
 #include "net/network_session.h"
@@ -14,10 +12,8 @@
 #include "support/session_test_world.h"
 #include "support/temp_dir.h"
 
-// Logs statuses as shown, "wait 0/1", "hosting 0/1", "close", "#" for a count change,
-// "+<id> <name>" for a join and "-<id>" for a leave.
-class RecordingConsole : public SessionConsole {
-public:
+// Logs statuses, "wait 0/1", "hosting 0/1", "close", "#" (count), "+<id> <name>" and "-<id>".
+struct RecordingConsole : SessionConsole {
     std::string sessionNameField = "Ember Realms Game", portNumberField = "25857";
 
     std::string SessionNameField() override { return sessionNameField; }
@@ -31,22 +27,21 @@ public:
         Log("+" + std::to_string(id) + " " + name);
     }
     void PostPlayerLeft(DPNID id) override { Log("-" + std::to_string(id)); }
-
-    std::vector<std::string> Entries(const std::string& prefix = "") {
-        std::lock_guard lock(mutex_);
-        std::vector<std::string> out;
-        std::copy_if(log_.begin(), log_.end(), std::back_inserter(out),
-                     [&](const std::string& entry) { return entry.starts_with(prefix); });
+    // The entries since the last call, each followed by "|"; only those starting with one of
+    // the given characters, if any are given.
+    std::string Take(std::string_view firsts = "") {
+        std::lock_guard lock(mutex);
+        std::string out;
+        for (const std::string& entry : std::exchange(log, {}))
+            out += firsts.empty() || firsts.find(entry[0]) != firsts.npos ? entry + "|" : "";
         return out;
     }
-
-private:
-    void Log(std::string entry) {
-        std::lock_guard lock(mutex_);
-        log_.push_back(std::move(entry));
+    void Log(const std::string& entry) {
+        std::lock_guard lock(mutex);
+        log.push_back(entry);
     }
-    std::mutex mutex_;
-    std::vector<std::string> log_;
+    std::mutex mutex;
+    std::vector<std::string> log;
 };
 
 struct SessionRig : SessionTestWorld {
@@ -56,26 +51,22 @@ struct SessionRig : SessionTestWorld {
     FakeSession* fake = nullptr;
     std::function<void(FakeSession&)> configure = [](FakeSession&) {};
     NetworkSession::SessionFactory factory = [this] {
-        auto created = std::make_unique<FakeSession>();
-        configure(*(fake = created.get()));
-        return created;
+        configure(*(fake = new FakeSession));
+        return std::unique_ptr<SessionService>(fake);
     };
     NetworkSession session{settings, rates, random, World(), console, [this] { return factory(); }};
 };
 
+inline std::vector<uint8_t> V(std::span<const uint8_t> m) {
+    return {m.begin(), m.end()};
+}
 // A client message: type, an unread word, then the payload.
 inline std::vector<uint8_t> Msg(uint32_t type, std::vector<uint8_t> payload = {}) {
-    std::vector<uint8_t> bytes(8, 0);
-    PutU32(bytes.data(), type);
-    PutU32(bytes.data() + 4, 0xDEADBEEF);
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-    return bytes;
+    payload.insert(payload.begin(), 8, 0xEF);
+    return PutU32(payload.data(), type), payload;
 }
 inline std::vector<uint8_t> Pos(uint32_t type, float x, float y, uint8_t byte = 7,
                                 uint32_t word = 0x01020304) {
-    std::vector<uint8_t> payload(13, byte);
-    PutF32(payload.data(), x);
-    PutF32(payload.data() + 4, y);
-    PutU32(payload.data() + 9, word);
-    return Msg(type, payload);
+    auto m = Msg(type, std::vector<uint8_t>(13, byte));
+    return PutF32(&m[8], x), PutF32(&m[12], y), PutU32(&m[17], word), m;
 }

@@ -1,6 +1,5 @@
 #pragma once
-// What a network session reads of the world, for tests and benchmarks: a clock with its sky,
-// the rain, the NPC set, the rates at the console's start values and the fixed-seed generator.
+// What a network session reads of the world, at the console's start rates, for tests and benches.
 
 #include "net/network_session.h"
 #include "world/game_weather.h"
@@ -10,14 +9,10 @@
 
 struct SessionTestWorld {
     explicit SessionTestWorld(uint64_t startMilliseconds = 100000) : time(startMilliseconds) {
-        clock.InitNightDay();
-        weather.InitWeather();
-        rates.updateRate = 50.0f;
-        rates.reliableRate = 0;
-        rates.npcUpdateRate = 50;
+        clock.InitNightDay(), weather.InitWeather();
+        rates.updateRate = 50.0f, rates.reliableRate = 0, rates.npcUpdateRate = 50;
         rates.messageTimeout = 60.0f;
     }
-
     SessionWorld World() { return SessionWorld{npcs, clock, weather}; }
 
     ManualTimeSource time;

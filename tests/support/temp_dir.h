@@ -14,23 +14,18 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    // Writes a file below the directory, creating its folders.
-    void Write(const std::string& relative, const std::string& content) const;
-    // The whole content of a file below the directory ("" when it is missing).
-    std::string Read(const std::string& relative) const;
+    void Write(const std::string& relative, const std::string& content) const;  // makes folders
+    std::string Read(const std::string& relative) const;  // "" when the file is missing
 
 private:
     std::filesystem::path path_;
 };
 
-// Makes a directory the working directory for the lifetime of the object, for code that
-// reads and writes relative paths (the debug log, the data files).
+// The working directory while the object lives, for code that uses relative paths.
 class ScopedWorkingDir {
 public:
     explicit ScopedWorkingDir(const std::filesystem::path& dir);
     ~ScopedWorkingDir();
-    ScopedWorkingDir(const ScopedWorkingDir&) = delete;
-    ScopedWorkingDir& operator=(const ScopedWorkingDir&) = delete;
 
 private:
     std::filesystem::path previous_;
