@@ -36,15 +36,13 @@ TEST_F(DebugLogTest, OpenTruncatesAndEntriesStartWithTheirNewline) {
 }
 
 HeapStatus fakeHeapStatus = kHeapOk;
-HeapStatus FakeHeap() {
-    return fakeHeapStatus;
-}
 
 TEST_F(DebugLogTest, HeapCheckLogsTheAlertOfEachDamagedStateOnEveryCheck) {
     LogOpen();
     HeapCheck();
     EXPECT_EQ(Log(), kBanner) << "the platform's heap is reported healthy";
-    const HeapStatusHook previous = SetHeapStatusHook(&FakeHeap);
+    const HeapStatusHook fake = [] { return fakeHeapStatus; };
+    const HeapStatusHook previous = SetHeapStatusHook(fake);
     const std::pair<HeapStatus, std::string> cases[] = {
         {kHeapOk, ""},
         {kHeapBadNode, "\nAlert : Bad Node in Heap!"},
@@ -58,7 +56,7 @@ TEST_F(DebugLogTest, HeapCheckLogsTheAlertOfEachDamagedStateOnEveryCheck) {
         HeapCheck();
         EXPECT_EQ(Log(), kBanner + alert + alert) << "status " << status;
     }
-    EXPECT_EQ(SetHeapStatusHook(nullptr), &FakeHeap);
+    EXPECT_EQ(SetHeapStatusHook(nullptr), fake);
     EXPECT_EQ(SetHeapStatusHook(previous), previous) << "nullptr puts the platform's check back";
 }
 

@@ -1,13 +1,9 @@
 #!/usr/bin/env bash
 # er-quest: decode and encode round-trip quest files byte for byte; check loads a quest as the
 # server does and reports placements, unmatched names and limits.
-set -euo pipefail
-TOOL=${1:?usage: er_quest.sh PATH-TO-er-quest}
 GAMEDATA="$(cd "$(dirname "$0")/../../gamedata" && pwd)"
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/lib.sh"
+TOOL=$SERVER
 
 # The default world's quest file round-trips through the pipe (arbitrary bytes do too: the
 # unit tests of the text form check that).

@@ -1,11 +1,12 @@
 # Helpers for the whole-program tests: each runs the real server in a fresh directory with its
-# own settings folder. Nothing waits a fixed time; every wait polls a condition until a deadline.
+# own settings folder. Every wait polls a condition until a deadline, never a fixed time.
 set -euo pipefail
 
-SERVER=${1:?usage: test.sh PATH-TO-emberrealms-server}
+SERVER=${1:?usage: test.sh PATH-TO-PROGRAM}
 WORK=$(mktemp -d)
 export XDG_CONFIG_HOME="$WORK/config"
 SETTINGS="$XDG_CONFIG_HOME/EmberRealms/EmberRealms.ini"
+SERVER_OUT="$WORK/stdout"
 mkdir -p "$WORK/run" "$(dirname "$SETTINGS")"
 cd "$WORK/run"
 trap 'kill -KILL $(jobs -p) 2>/dev/null || true; rm -rf "$WORK"' EXIT
@@ -25,57 +26,40 @@ wait_until() {
     done
 }
 
-# Starts the server in the background, standard input from $1; sets SERVER_PID.
+# Starts the server in the background, standard input from $1, or from a pipe that send writes
+# when $1 is "pipe"; sets SERVER_PID. (Output is appended, so that status can empty the file.)
 start_server() {
     local input=$1
     shift
-    SERVER_OUT="$WORK/stdout"
+    [ "$input" != pipe ] || { input="$WORK/stdin" && rm -f "$input" && mkfifo "$input"; }
     : >"$SERVER_OUT"
     "$SERVER" "$@" <"$input" >>"$SERVER_OUT" 2>"$WORK/stderr" &
     SERVER_PID=$!
-}
-
-# Starts the server headless with a pipe on its standard input, for send.
-start_headless() {
-    rm -f "$WORK/stdin"
-    mkfifo "$WORK/stdin"
-    start_server "$WORK/stdin" --headless "$@"
-    exec 7>"$WORK/stdin"
+    [ "$input" != "$WORK/stdin" ] || exec 7>"$input"
 }
 
 send() { printf '%s\n' "$*" >&7; }
 
-# Waits until the debug log holds the last line of the start-up.
 wait_started() { wait_until "grep -qs 'WinMain: Reading Values from Registry' ErrorChk.txt"; }
 
-# Voluntary context switches of the server's main thread: one at least per wake-up of its event
-# loop, which the 50 ms game timer wakes.
-loop_turns() { awk '/^voluntary_ctxt_switches/ { print $2 }' "/proc/$SERVER_PID/task/$SERVER_PID/status"; }
-
-# Waits until the event loop has woken ten more times, so that whatever was pending for it (an
-# end of input, a timer) has been handled.
+# Waits until the main thread has woken ten more times (the 50 ms game timer wakes its event
+# loop), so that whatever was pending for it has been handled.
 wait_loop_turns() {
-    local target
-    target=$(($(loop_turns) + 10))
-    wait_until '{ kill -0 "$SERVER_PID" 2>/dev/null || fail "the server has stopped"; } &&
-                [ "$(loop_turns)" -ge '"$target"' ]'
+    local turns="awk '/^voluntary_ctxt_switches/ { print \$2 }' /proc/$SERVER_PID/task/$SERVER_PID/status"
+    wait_until "[ \"\$($turns)\" -ge $(($(eval "$turns") + 10)) ]"
 }
 
-# Waits for the server to end; sets SERVER_RC. (A server still running at exit is killed.)
-wait_server() {
+# Sends its arguments (if any), waits for the server to end and fails unless it exited with 0.
+stop_server() {
+    [ $# = 0 ] || send "$@"
     wait_until '! kill -0 "$SERVER_PID" 2>/dev/null'
-    SERVER_RC=0
-    wait "$SERVER_PID" || SERVER_RC=$?
+    local rc=0
+    wait "$SERVER_PID" || rc=$?
+    [ "$rc" = 0 ] || fail "exit code $rc: $(cat "$WORK/stderr")"
 }
 
 # Sends status and waits for the whole listing, which then is all SERVER_OUT holds.
-status() {
-    : >"$SERVER_OUT"
-    send status
-    wait_until "grep -q '^New Rain Volume' '$SERVER_OUT'"
-}
-
-# Lists the status until the shell condition holds.
+status() { : >"$SERVER_OUT"; send status; wait_until "grep -q '^New Rain Volume' '$SERVER_OUT'"; }
 status_until() { wait_until "status; $1"; }
 
 # The value the last listing shows for a field.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# A small world of person scripts run by --simulate: an NPC block walks, turns, says, waits
-# and disappears; a second NPC waits for the first, follows its position and stalls on
-# SET_MESSAGE; a third waits for a clock time and a day; the XScript program reads NPC
-# properties and fills message maps. The state blocks pin every step down to the tick.
+# --simulate on a small world: an NPC walks, turns, says, waits and disappears; a second waits
+# for it, follows and stalls on SET_MESSAGE; a third waits for a clock time and a day; XScript
+# reads NPCs and fills message maps. State blocks pin each step to the tick; the seed drives
+# the weather; the default world runs.
+GAMEDATA="$(cd "$(dirname "$0")/../../gamedata" && pwd)"
 source "$(dirname "$0")/lib.sh"
 
 # One quest field: every byte with its top bit flipped, then '~'.
@@ -29,6 +30,7 @@ IF NPC[01]>ENDED[1] = 1
  SET_GLOBAL(GLOBAL[2], GLOBAL[2] + 1)
 ENDIF
 NPC[03]>MESSAGE_MAP[01](2,3,TRUE)$Stand and talk.$
+SET_GLOBAL(GLOBAL[7], 0 - 3)
 RUN_PERSON_SCRIPT[1]
 BEGIN_PERSON_SCRIPT[1]
 PERSON_BEGIN[01]
@@ -65,6 +67,9 @@ END
 
 "$SERVER" --data world --simulate 2600 --dump-every 1 >out.txt 2>err.txt || fail "exit code $?"
 [ ! -s err.txt ] || fail "unexpected error output: $(cat err.txt)"
+[ -f world/scriptput.txt ] || fail "the script echo must be written"
+grep -q "WinMain: Loading map File" world/ErrorChk.txt || fail "start-up steps must be logged"
+[ -f "$SETTINGS" ] || fail "the settings must be written back at shutdown"
 
 # The state block printed after tick $1.
 block() { awk -v t="# tick $1" '$0 == t { on = 1; print; next } /^# tick/ && on { exit } on' out.txt; }
@@ -73,7 +78,7 @@ block() { awk -v t="# tick $1" '$0 == t { on = 1; print; next } /^# tick/ && on 
 cat >expected.txt <<'END'
 # tick 1
 clock day=0 hour=0 minute=0 text="" sky=0xECF8F7 raining=0 volume=0.000 lightning=0
-globals
+globals 7=-3
 npc 0 pos=101.000,100.000 facing=1 head=1 action=3 visible=1 speed=20.000 type=2 message=0 instruction=0 count=5 ended=0000000000 wait=0.000 target=110,100 say=""
 npc 1 pos=200.000,100.000 facing=2 head=2 action=4 visible=1 speed=35.000 type=2 message=0 instruction=0 count=5 ended=0000000000 wait=0.500 target=0,0 say=""
 npc 2 pos=300.000,100.000 facing=2 head=2 action=0 visible=1 speed=0.000 type=3 message=0 instruction=0 count=-1 ended=0000000000 wait=0.000 target=0,0 say=""
@@ -91,7 +96,8 @@ done <<'END'
 31|^npc 0 .* instruction=3 count=5 ended=0000000000 wait=10.500 
 32|^npc 0 .* action=0 visible=0 .* instruction=0 count=5 ended=1000000000 wait=0.500 
 32|^map 0 3 flag=1 links=-1 text="All done."$
-33|^globals 2=1$
+5|^clock day=0 hour=12 minute=1 text="12 :  1" sky=0xEBF8F7 raining=0 
+33|^globals 2=1 7=-3$
 33|^npc 0 .* count=0 ended=1000000000 
 100|^npc 1 pos=120.000,100.000 facing=3 head=3 action=0 visible=1 speed=35.000 type=2 message=2 instruction=4 count=5 ended=0000000000 wait=0.500 target=120,100 say="Wait for me!"$
 2600|^npc 1 .* message=2 instruction=4 
@@ -102,12 +108,9 @@ done <<'END'
 2521|^clock day=1 
 2521|^npc 3 .* facing=3 head=3 action=4 .* instruction=4 .* wait=0.500 
 END
-# Tick 10: the walker stands on its target, but the walk completes only on the next pass.
-# WAIT (10) completes on its 22nd pass, tick 32: DISAPPEAR follows, the block is finished; the
-# main section sees ENDED from tick 33. Tick 100: the talker arrived and stays on SET_MESSAGE for
-# good. The keeper: 12 : 30 is shown from tick 105's clock step, so its pass of tick 106
-# completes WAIT_FOR_TIME; day 1 comes with tick 2520's clock step and completes WAIT_FOR_DAY at
-# 2521.
+# Tick 10: the walker is on its target; the walk completes on the next pass. WAIT (10) ends on
+# its 22nd pass, tick 32, then DISAPPEAR; the main section sees ENDED from 33. The keeper sees
+# 12 : 30 from tick 105's clock step, day 1 from tick 2520's.
 
 # RunPersonScript of a missing file: the two debug-log entries, once for the whole run.
 [ "$(grep -c '^Error: Could not open Person Script File:$' world/ErrorChk.txt)" = 1 ] ||
@@ -117,4 +120,29 @@ grep -qx 'script\\missing.txt' world/ErrorChk.txt || fail "the log names the pat
 # The same world twice gives the same bytes.
 "$SERVER" --data world --simulate 2600 --dump-every 1 >again.txt || fail "exit code $?"
 cmp -s out.txt again.txt || fail "two runs of the same world differ"
+
+# Dumps come after every K-th tick and after the last; no ticks print nothing but still load.
+"$SERVER" --data world --simulate 7 --dump-every 3 >out.txt || fail "exit code $?"
+[ "$(grep '^# tick' out.txt | tr '\n' ' ')" = "# tick 3 # tick 6 # tick 7 " ] || fail "dumps: $(cat out.txt)"
+rm world/scriptput.txt
+"$SERVER" --data world --simulate 0 >out.txt || fail "exit code $?"
+[ ! -s out.txt ] && [ -f world/scriptput.txt ] || fail "--simulate 0 prints nothing and still loads"
+
+# Seed 16082 starts a rain on the first clock tick, logged, rising on the next; seed 1 not.
+"$SERVER" --data world --simulate 10 --seed 16082 --dump-every 5 >rain.txt || fail "exit code $?"
+grep -c 'raining=1' rain.txt | grep -qx 2 || fail "seed 16082 must rain from tick 5: $(cat rain.txt)"
+grep -q 'volume=0.010' rain.txt || fail "the rain rises on the next clock tick"
+grep -q "It Rained at:" world/ErrorChk.txt || fail "the rain start is logged"
+"$SERVER" --data world --simulate 10 --dump-every 5 >dry.txt || fail "exit code $?"
+grep -q 'raining=1' dry.txt && fail "seed 1 must stay dry"
+
+# The default world: every NPC placed, its scripts running.
+cp -r "$GAMEDATA" default
+"$SERVER" --data default --simulate 600 --dump-every 200 >run1.txt || fail "exit code $?"
+[ "$(grep -c '^npc ' run1.txt)" = 12 ] || fail "the default world places four NPCs"
+grep -qx 'map 0 1 flag=1 links=1,2 text="Halt! The village gate closes at nightfall."' run1.txt ||
+    fail "the XScript program fills the guard's message map"
+grep -qx 'map 3 1 flag=1 links=1 text="The oak was old when the village was young."' run1.txt ||
+    fail "MESSAGE_MAP lines fill the keeper's message map"
+grep -q '^npc 0 .* say="All quiet on the east road."$' run1.txt || fail "the guard speaks on his round"
 echo PASS

@@ -4,9 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "npc/main_object_set.h"
 #include "world/game_weather.h"
@@ -16,39 +14,22 @@
 
 namespace {
 
-TEST(SimulationDumpDue, AfterEveryKthTickAndTheLast) {
-    std::vector<int64_t> due;
+TEST(SimulationDumpDue, AfterEveryKthTickAndTheLastAndOnlyTheLastForZero) {
+    std::string due;
     for (int64_t tick = 1; tick <= 7; ++tick) {
-        if (SimulationDumpDue(tick, 7, 3)) {
-            due.push_back(tick);
-        }
+        due += SimulationDumpDue(tick, 7, 3) ? "y" : "n";
     }
-    EXPECT_EQ(due, (std::vector<int64_t>{3, 6, 7}));
-    EXPECT_TRUE(SimulationDumpDue(5, 5, 0) && !SimulationDumpDue(4, 5, 0));  // 0: the last only
+    EXPECT_EQ(due, "nnynnyy");
+    EXPECT_TRUE(SimulationDumpDue(5, 5, 0) && !SimulationDumpDue(4, 5, 0));
 }
 
-class StateBlockTest : public ::testing::Test {
-protected:
-    std::string Print() {
-        char* buffer = nullptr;
-        size_t size = 0;
-        std::FILE* out = open_memstream(&buffer, &size);
-        PrintStateBlock(out, 12, clock, weather, nullptr, npcs);
-        std::fclose(out);
-        std::string text(buffer, size);
-        std::free(buffer);
-        return text;
-    }
-
+TEST(StateBlockTest, PrintsTheClockAndEveryPlacedNpcWithEscapedTexts) {
     ManualTimeSource time{1000};
     std::atomic<int32_t> rate{50};
-    CMainObjectSet npcs{[this] { return time.AppTime(); }, rate};
+    CMainObjectSet npcs{[&] { return time.AppTime(); }, rate};
     NightDay clock{time};
     RuntimeRandom random;
     GameWeather weather{random};
-};
-
-TEST_F(StateBlockTest, PrintsTheClockAndEveryPlacedNpcWithEscapedTexts) {
     clock.InitNightDay();
     weather.InitWeather();
     std::snprintf(clock.clockText, sizeof clock.clockText, "%s", "12 :  1");
@@ -64,14 +45,18 @@ TEST_F(StateBlockTest, PrintsTheClockAndEveryPlacedNpcWithEscapedTexts) {
     npc.scriptEnded[1] = 1;
     npc.currentMessage = -1;
     std::snprintf(npc.sayText, sizeof npc.sayText, "%s", "Hi \"you\"\\\x01\xE9");
-    std::snprintf(npc.messageMap[1].text, kMessageTextSize, "%s", "Where to?");
-    npc.messageMap[1].links[0] = 2;
-    npc.messageMap[1].links[1] = -1;
-    npc.messageMap[1].linkCount = 2;
+    npc.messageMap[1] = MessageMapEntry{"Where to?", {2, -1}, 2, 0};
     npc.messageMap[6].flag = 1;  // entries 6-10 start with the placeholder too
     npc.messageMap[8].text[0] = '\0';
 
-    EXPECT_EQ(Print(),
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&buffer, &size);
+    PrintStateBlock(out, 12, clock, weather, nullptr, npcs);
+    std::fclose(out);
+    const std::string text(buffer, size);
+    std::free(buffer);
+    EXPECT_EQ(text,
               "# tick 12\n"
               "clock day=2 hour=12 minute=1 text=\"12 :  1\" sky=0xECF8F7 raining=1 "
               "volume=0.013 lightning=0\n"
