@@ -1,5 +1,5 @@
-// The XScript host functions: reading NPC properties, filling message maps and registering
-// person-script files, as the world's XScript program calls them.
+// The XScript host functions as the world's program calls them, the engine the quest loader
+// sets up for them, and the register of person-script files that "RunPersonScript" fills.
 
 #include "quest/host_functions.h"
 
@@ -11,246 +11,166 @@
 #include <thread>
 #include <vector>
 
-#include "npc/npc_codes.h"
+#include "quest/person_script_store.h"
 #include "quest/script_engine_setup.h"
 #include "quest_world.h"
 #include "xscript/xscript.h"
 
 namespace {
 
+using quest_test::Count;
+using quest_test::Entry;
 using quest_test::QuestWorld;
+
+// Calls a host function with the values of "name|value|value..." on the stack, as a script
+// call leaves them (a number as "%f"); the texts it leaves, deepest first.
+std::string Call(CXScript& engine, const std::string& call) {
+    const size_t name = call.find('|');
+    for (size_t at = name; at != std::string::npos;) {
+        const size_t end = call.find('|', at + 1);
+        engine.PushValue(CXValue(call.substr(at + 1, end - at - 1), 0));
+        at = end;
+    }
+    EXPECT_EQ(HostFunction(&engine, CXSymbol(call.substr(0, name))), -1);
+    std::vector<CXValue> left;
+    engine.PopValues(engine.ValueStackDepth(), left, false);
+    std::string text;
+    for (const CXValue& value : left) {
+        text += (text.empty() ? "" : " ") + value.Text();
+    }
+    return text;
+}
 
 class HostFunctionsTest : public ::testing::Test {
 protected:
     CServerNPC& Npc(int slot) { return world.npcs.Npc(slot); }
     CXScript& Engine() { return *world.Loader().engine(); }
-
-    // Calls a host function with these values on the stack, as a script call would leave
-    // them; the values it pushed, deepest first.
-    std::vector<CXValue> Call(const char* name, const std::vector<CXValue>& arguments) {
-        CXScript& engine = Engine();
-        for (const CXValue& value : arguments) {
-            engine.PushValue(value);
-        }
-        EXPECT_EQ(HostFunction(&engine, CXSymbol(name)), -1);
-        std::vector<CXValue> pushed;
-        engine.PopValues(engine.ValueStackDepth(), pushed, false);
-        return pushed;
-    }
-
     QuestWorld world{3};
 };
 
-CXValue Text(const char* text) {
-    return CXValue(text, 0);
-}
-
-CXValue Number(int32_t value) {
-    return CXValue(std::to_string(value), 0);  // stored as "%f", as a script literal is
-}
-
-TEST_F(HostFunctionsTest, GetVarReadsAPropertyNamedExactly) {
+TEST_F(HostFunctionsTest, CallsTakeTheirArgumentsAndPushWhatTheyRead) {
     Npc(1).posX = 123.9f;
     Npc(1).posY = -4.5f;
     Npc(1).currentMessage = -2;
     Npc(1).instruction = 4;
     Npc(1).scriptEnded[0] = 1;
-    const std::pair<const char*, int32_t> cases[] = {
-        {"XPOS", 123}, {"YPOS", -4},      {"MESSAGE", -2},      {"INSTRUCTION", 5},
-        {"ENDED", 1},  {"XPOSITION", -1}, {"xpos", -1},         {"XPOS ", -1},
-        {"", -1},      {"POS", -1},       {"INSTRUCTIONS", -1}, {"ENDED[1]", -1},
-    };
-    for (const auto& [property, value] : cases) {
-        const std::vector<CXValue> pushed =
-            Call("GetVar", {Text("NPC"), Number(2), Text(property)});
-        ASSERT_EQ(pushed.size(), 1u) << property;
-        EXPECT_EQ(pushed[0].Text(), std::to_string(value)) << property;  // made from an integer
-    }
-    // The server script's query finds the property inside a longer word.
-    EXPECT_EQ(world.Script().QueryNpc("NPC[02]>XPOSITION"), 123);
-}
-
-TEST_F(HostFunctionsTest, GetVarPushesNothingForAnyTargetButNpc) {
-    for (const char* target : {"PLAYER", "npc", "NPC ", "", "NPCS"}) {
-        EXPECT_TRUE(Call("GetVar", {Text(target), Number(1), Text("XPOS")}).empty()) << target;
-        EXPECT_TRUE(Call("GetVarEx", {Text(target), Number(1), Text("XPOS"), Number(0)}).empty());
-    }
-}
-
-TEST_F(HostFunctionsTest, GetVarExReadsTheEndedFlagOfScriptKPlusOne) {
     Npc(2).scriptEnded[1] = 1;
     Npc(2).scriptEnded[9] = 1;
-    for (const auto& [k, value] : {std::pair{1, 1}, {0, 0}, {2, 0}, {9, 1}, {10, 0}, {-1, 0}}) {
-        const auto pushed = Call("GetVarEx", {Text("NPC"), Number(3), Text("ENDED"), Number(k)});
-        ASSERT_EQ(pushed.size(), 1u) << k;
-        EXPECT_EQ(pushed[0].ToInt(), value) << k;
-    }
-    EXPECT_EQ(Call("GetVar", {Text("NPC"), Number(3), Text("ENDED")})[0].ToInt(), 0);
-    Npc(2).scriptEnded[0] = 1;
-    EXPECT_EQ(Call("GetVar", {Text("NPC"), Number(3), Text("ENDED")})[0].ToInt(), 1);
-}
-
-TEST_F(HostFunctionsTest, NpcNumbersOutsideOneToFiftyReadMinusOne) {
-    for (const int32_t npc : {0, -1, 51, 1000}) {
-        const std::vector<CXValue> pushed =
-            Call("GetVar", {Text("NPC"), Number(npc), Text("XPOS")});
-        ASSERT_EQ(pushed.size(), 1u);
-        EXPECT_EQ(pushed[0].ToInt(), -1) << npc;
-    }
-    // Unplaced NPCs are still NPCs: slot 49 stands where Reset puts it.
-    EXPECT_EQ(Call("GetVar", {Text("NPC"), Number(50), Text("XPOS")})[0].ToInt(), 150);
-}
-
-TEST_F(HostFunctionsTest, MessageMapLinkListsAreSplitAtCommasAndEndAtAPoint) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"3,4.", "2,3,"},
-        {"3,4", "2,3,"},
-        {"", "-1,"},
-        {".", "-1,"},
-        {"5", "4,"},
-        {"7.8,9", "6,"},
-        {"3,,4.", "2,-1,3,"},
-        {" 2, -3.", "1,-4,"},
-        {"x,12abc.", "-1,11,"},
-        {"200.", "-57,"},  // the low eight bits of 199
-        {"1,2,3,4,5,6,7.", "0,1,2,3,4,"},
-    };
-    for (const auto& [list, links] : cases) {
-        HostMessageMap(world.npcs, 1, 2, list, 0, "text");
-        const MessageMapEntry& entry = Npc(0).messageMap[1];
-        std::string read;
-        for (int i = 0; i < entry.linkCount; ++i) {
-            read += std::to_string(entry.links[i]) + ",";
-        }
-        EXPECT_EQ(read, links) << list;
-    }
-}
-
-TEST_F(HostFunctionsTest, MessageMapFlagCodesSetClearOrKeepTheFlag) {
-    // The flag after each code, from 0 and from 1: 1 sets, 2 clears, any other keeps.
-    for (const auto& [code, after] :
-         {std::pair{1, "11"}, {2, "00"}, {0, "01"}, {3, "01"}, {-1, "01"}}) {
-        std::string flags;
-        for (const uint8_t before : {0, 1}) {
-            Npc(2).messageMap[6].flag = before;
-            HostMessageMap(world.npcs, 3, 7, "1.", code, "t");
-            flags += std::to_string(Npc(2).messageMap[6].flag);
-        }
-        EXPECT_EQ(flags, after) << code;
-    }
-}
-
-TEST_F(HostFunctionsTest, MessageMapFromTheScriptFillsTheEntry) {
-    world.dir.Write("script/XScript.txt",
-                    "NPC_MessageMap(1, 2, \"3,4.\", 1, \"Where to?\");\n"
-                    "n = 3; NPC_MessageMap(n, n + 7, \"1.\", 2, \"Last\");\n");
-    Npc(2).messageMap[9].flag = 1;
-    Engine().Run();
-    const MessageMapEntry& entry = Npc(0).messageMap[1];
-    EXPECT_EQ(entry.linkCount, 2);
-    EXPECT_EQ(entry.links[0], 2);
-    EXPECT_EQ(entry.links[1], 3);
-    EXPECT_EQ(entry.flag, 1);
-    EXPECT_STREQ(entry.text, "Where to?");
-    EXPECT_STREQ(Npc(2).messageMap[9].text, "Last");
-    EXPECT_EQ(Npc(2).messageMap[9].flag, 0);
-    EXPECT_EQ(Engine().ValueStackDepth(), 0);
-}
-
-TEST_F(HostFunctionsTest, MessageMapTextsAreCutAndReplaceTheWholeText) {
-    const std::string longText(400, 'x');
-    HostMessageMap(world.npcs, 1, 1, "1.", 0, longText.c_str());
-    EXPECT_EQ(std::strlen(Npc(0).messageMap[0].text), 299u);
-    HostMessageMap(world.npcs, 1, 1, "1.", 0, "short");
-    EXPECT_STREQ(Npc(0).messageMap[0].text, "short");
-    // Nothing of the longer text stays behind the terminating zero.
-    for (size_t i = 5; i < sizeof Npc(0).messageMap[0].text; ++i) {
-        ASSERT_EQ(Npc(0).messageMap[0].text[i], '\0') << i;
-    }
-}
-
-TEST_F(HostFunctionsTest, MessageMapNumbersOutOfRangeWriteNothing) {
-    const struct {
-        int32_t npc;
-        int32_t entry;
-    } cases[] = {{0, 1}, {51, 1}, {-5, 1}, {1, 0}, {1, 11}, {1, -1}, {2147483647, 1}};
     std::vector<MessageMapEntry> before;
     for (int slot = 0; slot < CMainObjectSet::kSlotCount; ++slot) {
-        for (const MessageMapEntry& entry : Npc(slot).messageMap) {
-            before.push_back(entry);
-        }
+        before.insert(before.end(), Npc(slot).messageMap, Npc(slot).messageMap + 10);
     }
-    for (const auto& c : cases) {
-        HostMessageMap(world.npcs, c.npc, c.entry, "2,3.", 1, "never");
+    const std::pair<const char*, const char*> cases[] = {
+        // The property is named exactly; the pushed value is made from an integer.
+        // clang-format off
+        {"GetVar|NPC|2|XPOS", "123"}, {"GetVar|NPC|2|YPOS", "-4"}, {"GetVar|NPC|2|MESSAGE", "-2"},
+        {"GetVar|NPC|2|INSTRUCTION", "5"}, {"GetVar|NPC|2|ENDED", "1"}, {"GetVar|NPC|3|ENDED", "0"},
+        {"GetVar|NPC|2|XPOSITION", "-1"}, {"GetVar|NPC|2|xpos", "-1"}, {"GetVar|NPC|2|XPOS ", "-1"},
+        {"GetVar|NPC|2|", "-1"}, {"GetVar|NPC|2|POS", "-1"}, {"GetVar|NPC|2|INSTRUCTIONS", "-1"},
+        {"GetVar|NPC|2|ENDED[1]", "-1"}, {"GetVarEx|NPC|2|XPOS|7", "123"},
+        // GetVarEx reads the ended flag of script k + 1.
+        {"GetVarEx|NPC|3|ENDED|1", "1"}, {"GetVarEx|NPC|3|ENDED|0", "0"}, {"GetVarEx|NPC|3|ENDED|2", "0"},
+        {"GetVarEx|NPC|3|ENDED|9", "1"}, {"GetVarEx|NPC|3|ENDED|10", "0"}, {"GetVarEx|NPC|3|ENDED|-1", "0"},
+        // NPC numbers outside 1 to 50 read -1; unplaced NPCs stand where Reset puts them.
+        {"GetVar|NPC|0|XPOS", "-1"}, {"GetVar|NPC|-1|XPOS", "-1"}, {"GetVar|NPC|51|XPOS", "-1"},
+        {"GetVar|NPC|1000|XPOS", "-1"}, {"GetVar|NPC|50|XPOS", "150"},
+        // Any other target pushes nothing; other names take nothing; print takes one value.
+        {"GetVar|PLAYER|1|XPOS", ""}, {"GetVar|npc|1|XPOS", ""}, {"GetVar|NPC |1|XPOS", ""},
+        {"GetVar||1|XPOS", ""}, {"GetVarEx|NPCS|1|XPOS|0", ""}, {"NPC_Other|NPC|1|x", "NPC 1.000000 x"},
+        {"getvar|NPC|1|x", "NPC 1.000000 x"}, {"Print|a", "a"}, {"GetVarExtra|a", "a"}, {"print|a|b", "a"},
+        // Too few values: the missing ones are the first, and read as empty.
+        {"GetVar|1|XPOS", ""}, {"NPC_MessageMap|1|2,3.|1|x", ""},
+        // NPC_MessageMap with a number out of range writes nothing.
+        {"NPC_MessageMap|0|1|2,3.|1|x", ""}, {"NPC_MessageMap|51|1|2,3.|1|x", ""},
+        {"NPC_MessageMap|-5|1|2,3.|1|x", ""}, {"NPC_MessageMap|1|0|2,3.|1|x", ""},
+        {"NPC_MessageMap|1|11|2,3.|1|x", ""}, {"NPC_MessageMap|1|-1|2,3.|1|x", ""},
+        {"NPC_MessageMap|2147483647|1|2,3.|1|x", ""},
+        // clang-format on
+    };
+    const std::string log = world.Log();
+    for (const auto& [call, left] : cases) {
+        EXPECT_EQ(Call(Engine(), call), left) << call;
     }
-    size_t i = 0;
-    for (int slot = 0; slot < CMainObjectSet::kSlotCount; ++slot) {
+    EXPECT_EQ(world.Log(), log);
+    for (int slot = 0, i = 0; slot < CMainObjectSet::kSlotCount; ++slot) {
         for (const MessageMapEntry& entry : Npc(slot).messageMap) {
             ASSERT_EQ(std::memcmp(&entry, &before[i++], sizeof entry), 0) << slot;
         }
     }
+    // An engine bound to no world still takes every call's arguments.
+    const auto unbound = SetUpScriptEngine("script\\XScript.txt");
+    EXPECT_EQ(Call(*unbound, "GetVar|NPC|1|XPOS"), "-1");
+    EXPECT_EQ(Call(*unbound, "NPC_MessageMap|1|1|1.|1|x") + Call(*unbound, "RunPersonScript|a|1"),
+              "");
 }
 
-TEST_F(HostFunctionsTest, PrintTakesOneValueAndShowsNothing) {
-    CXScript& engine = Engine();
-    const std::string log = world.Log();
-    engine.PushValue(Text("a"));
-    engine.PushValue(Text("b"));
-    HostFunction(&engine, CXSymbol("print"));
-    std::vector<CXValue> left;
-    engine.PopValues(engine.ValueStackDepth(), left, false);
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].Text(), "a");
-    EXPECT_EQ(world.Log(), log);
-}
-
-TEST_F(HostFunctionsTest, OtherNamesTakeNothing) {
-    for (const char* name : {"NPC_Other", "getvar", "Print", "GetVarExtra"}) {
-        EXPECT_EQ(Call(name, {Text("NPC"), Number(1), Text("XPOS")}).size(), 3u) << name;
+TEST_F(HostFunctionsTest, MessageMapsTakeLinksUpToAPointAFlagCodeAndAText) {
+    const std::pair<const char*, const char*> cases[] = {
+        // clang-format off
+        {"3,4.", "2,3,"}, {"3,4", "2,3,"}, {"", "-1,"}, {".", "-1,"}, {"5", "4,"}, {"7.8,9", "6,"},
+        {"3,,4.", "2,-1,3,"}, {" 2, -3.", "1,-4,"}, {"x,12abc.", "-1,11,"},
+        {"200.", "-57,"},  // the low eight bits of 199
+        {"1,2,3,4,5,6,7.", "0,1,2,3,4,"},
+        // clang-format on
+    };
+    for (const auto& [list, links] : cases) {
+        HostMessageMap(world.npcs, 1, 2, list, 0, "text");
+        EXPECT_EQ(Entry(Npc(0).messageMap[1]), std::string(links) + " f0 text") << list;
     }
+    // The flag after each code, from 0 and from 1: 1 sets, 2 clears, any other keeps.
+    std::string flags;
+    for (const int32_t code : {1, 2, 0, 3, -1}) {
+        for (const uint8_t before : {0, 1}) {
+            Npc(2).messageMap[9].flag = before;
+            HostMessageMap(world.npcs, 3, 10, "1.", code, "t");
+            flags += std::to_string(Npc(2).messageMap[9].flag);
+        }
+        flags += " ";
+    }
+    EXPECT_EQ(flags, "11 00 01 01 01 ");
+    // A text is cut to 299 characters, and a shorter one leaves nothing of it behind.
+    HostMessageMap(world.npcs, 1, 1, "1.", 0, std::string(400, 'x').c_str());
+    EXPECT_EQ(Entry(Npc(0).messageMap[0]), "0, f0 " + std::string(299, 'x'));
+    HostMessageMap(world.npcs, 1, 1, "1.", 0, "short");
+    EXPECT_EQ(std::string(Npc(0).messageMap[0].text, kMessageTextSize),
+              "short" + std::string(kMessageTextSize - 5, '\0'));
 }
 
-TEST_F(HostFunctionsTest, TooFewArgumentsReadAsEmpty) {
-    // Two values for GetVar's three: the target is missing, so nothing is pushed.
-    EXPECT_TRUE(Call("GetVar", {Number(1), Text("XPOS")}).empty());
-    // Four values for NPC_MessageMap's five: the missing one is the first, the NPC number,
-    // which reads as 0, so nothing is written.
-    const MessageMapEntry before = Npc(0).messageMap[0];
-    EXPECT_TRUE(Call("NPC_MessageMap", {Number(1), Text("2,3."), Number(1), Text("x")}).empty());
-    EXPECT_EQ(std::memcmp(&before, &Npc(0).messageMap[0], sizeof before), 0);
-}
-
-TEST_F(HostFunctionsTest, RunPersonScriptRegistersEachNameOnce) {
+TEST_F(HostFunctionsTest, TheWorldsProgramReachesTheNpcsAndThePersonScriptStore) {
     world.dir.Write("script/walk.txt", "one\ntwo\n");
     world.dir.Write("script/XScript.txt",
-                    "RunPersonScript(\"walk.txt\", 1);\n"
-                    "RunPersonScript(\"walk.txt\", 2);\n"
+                    "print(1); x = GetVar(\"NPC\", 2, \"XPOS\"); y = GetVarEx(\"NPC\", 1, "
+                    "\"ENDED\", 2);\nNPC_MessageMap(1, 2, \"3,4.\", 1, \"Where to?\");\n"
+                    "n = 3; NPC_MessageMap(n, n + 7, \"1.\", 2, \"Last\");\n"
+                    "RunPersonScript(\"walk.txt\", 1); RunPersonScript(\"walk.txt\", 2);\n"
                     "RunPersonScript(\"gone.txt\", 1);\n");
+    Npc(2).messageMap[9].flag = 1;
+    Npc(0).scriptEnded[2] = 1;
     for (int run = 0; run < 3; ++run) {
         Engine().Run();
+        EXPECT_EQ(Engine().ValueStackDepth(), 0) << run;
     }
-    const CPersonScriptStore& store = *world.Loader().personScripts();
-    ASSERT_EQ(store.Files().size(), 2u);
-    EXPECT_STREQ(store.Files()[0].name, "walk.txt");
-    EXPECT_EQ(store.Files()[0].lines.size(), 2u);
-    EXPECT_STREQ(store.Files()[1].name, "gone.txt");
-    const std::string log = world.Log();
-    const std::string entries = "\nError: Could not open Person Script File:\nscript\\gone.txt";
-    const size_t at = log.find(entries);
-    ASSERT_NE(at, std::string::npos) << log;
-    EXPECT_EQ(log.find("Person Script", at + entries.size()), std::string::npos);  // once
-}
+    EXPECT_EQ(
+        Engine().GetVariable("x")->value.Text() + " " + Engine().GetVariable("y")->value.Text(),
+        "100 1");
+    EXPECT_EQ(Entry(Npc(0).messageMap[1]), "2,3, f1 Where to?");
+    EXPECT_EQ(Entry(Npc(2).messageMap[9]), "0, f0 Last");
+    std::string files;
+    for (const PersonScriptFile& file : world.Loader().personScripts()->Files()) {
+        files += file.name + (":" + std::to_string(file.lines.size())) + " ";
+    }
+    EXPECT_EQ(files, "walk.txt:2 gone.txt:0 ");
+    EXPECT_EQ(Count(world.Log(), "Could not open Person Script File:\nscript\\gone.txt"), 1);
 
-TEST_F(HostFunctionsTest, AnEngineWithoutAWorldStillTakesItsArguments) {
-    auto engine = SetUpScriptEngine("script\\XScript.txt");
-    engine->PushValue(Text("NPC"));
-    engine->PushValue(Number(1));
-    engine->PushValue(Text("XPOS"));
-    HostFunction(engine.get(), CXSymbol("GetVar"));
-    std::vector<CXValue> pushed;
-    engine->PopValues(engine->ValueStackDepth(), pushed, false);
-    ASSERT_EQ(pushed.size(), 1u);
-    EXPECT_EQ(pushed[0].ToInt(), -1);
+    QuestWorld looping;  // an endless loop stops at the step limit
+    looping.dir.Write("script/XScript.txt", "x = 0; while (1) { x = x + 1; }");
+    CXScript& engine = *looping.Loader().engine();
+    engine.Run();
+    EXPECT_TRUE(engine.StepLimitReached());
+    EXPECT_LE(engine.StepsTaken(), kScriptEngineStepLimit);
+    QuestWorld missing;  // a missing program does nothing
+    EXPECT_TRUE(missing.Loader().engine()->Tokens().empty());
+    EXPECT_EQ(missing.Loader().engine()->Run(), 0);
 }
 
 // Network threads copy entries while the script rewrites them; every copy must be one whole
@@ -263,12 +183,9 @@ TEST_F(HostFunctionsTest, ConcurrentCopiesSeeWholeEntries) {
         MessageMapEntry copy;
         while (!done.load()) {
             world.npcs.CopyMessageEntry(0, 0, copy);
-            const bool first = copy.text[0] == 'A';
-            const bool whole =
-                first
-                    ? copy.linkCount == 1 && copy.links[0] == 0 && std::strlen(copy.text) == 200
-                    : std::strcmp(copy.text, "B") == 0 && copy.linkCount == 3 && copy.links[2] == 8;
-            if (!whole && std::strcmp(copy.text, kMessagePlaceholderText) != 0) {
+            const std::string seen = Entry(copy);
+            if (seen != "0, f1 " + longText && seen != "6,7,8, f0 B" &&
+                std::strcmp(copy.text, kMessagePlaceholderText) != 0) {
                 torn.fetch_add(1);
             }
         }
@@ -283,6 +200,60 @@ TEST_F(HostFunctionsTest, ConcurrentCopiesSeeWholeEntries) {
     done = true;
     reader.join();
     EXPECT_EQ(torn.load(), 0);
+}
+
+TEST(PersonScriptStoreTest, RegistersEachNameOnceAndReadsItsFileOneRecordPerRead) {
+    QuestWorld world;
+    const std::string kept(51, 'n');  // names keep their first 51 characters
+    std::string many;
+    for (int i = 0; i < kPersonScriptMaxReads + 5; ++i) {
+        many += "l\n";
+    }
+    const std::pair<std::string, std::string> files[] = {
+        // clang-format off
+        {"three.txt", "NPC[01]>WALKTO(1,2)\nNPC[01]>SAY ($Hi$)\nEND"}, {"crlf.txt", "a\r\nb\r\n"}, {"empty.txt", ""},
+        {"long.txt", std::string(2500, 'x') + "\n"},  // 1023 + 1023 + 455 bytes
+        {"edge.txt", std::string(1023, 'y') + "\n"},  // the line end is a read of its own
+        {"sub/inner.txt", "one\n"}, {"walk.txt", "one\n"}, {"folder/inside.txt", "x\n"}, {"a..b", "x\n"},
+        {kept, "a\nb\n"}, {"many.txt", many}, {"../secret.txt", "secret\n"},
+        // clang-format on
+    };
+    for (const auto& [path, content] : files) {
+        world.dir.Write("script/" + path, content);
+    }
+    CPersonScriptStore store;
+    // Names are compared exactly; files outside the script folder, or not regular, are not read.
+    // clang-format off
+    for (const std::string& name : std::vector<std::string>{
+             "three.txt", "crlf.txt", "empty.txt", "long.txt", "edge.txt", "sub\\inner.txt", "walk.txt",
+             "walk.txt", "Walk.txt", "missing.txt", "missing.txt", "..\\secret.txt", "../secret.txt",
+             "folder", "folder/../../secret.txt", "..", "", "a..b", kept + "-and-more", kept, "many.txt"}) {
+        // clang-format on
+        store.AddFile(name.c_str());
+    }
+    std::string listing;
+    for (size_t i = 0; i < store.Files().size(); ++i) {
+        const PersonScriptFile& file = store.Files()[i];
+        listing += file.name + (":" + std::to_string(file.lines.size())) + " ";
+        EXPECT_EQ(file.ordinal, static_cast<int32_t>(i));
+        for (size_t read = 0; read < file.lines.size(); ++read) {
+            ASSERT_EQ(file.lines[read].read, static_cast<int32_t>(read));
+        }
+    }
+    EXPECT_EQ(listing,
+              "three.txt:3 crlf.txt:2 empty.txt:0 long.txt:3 edge.txt:2 sub\\inner.txt:1 "
+              "walk.txt:1 Walk.txt:0 missing.txt:0 ..\\secret.txt:0 ../secret.txt:0 folder:0 "
+              "folder/../../secret.txt:0 ..:0 :0 a..b:1 " +
+                  kept + ":2 many.txt:10000 ");
+    EXPECT_EQ(Count(world.Log(), "Error: Could not open Person Script File:\n"), 8);
+    EXPECT_EQ(Count(world.Log(), "\nscript\\missing.txt"), 1);
+    // The store is bounded: further names are not registered, and the log says so once.
+    for (int i = 0; i < kPersonScriptMaxFiles; ++i) {
+        store.AddFile(("f" + std::to_string(i)).c_str());
+    }
+    EXPECT_EQ(store.Files().size(), static_cast<size_t>(kPersonScriptMaxFiles));
+    EXPECT_EQ(store.Files().back().name, "f" + std::to_string(kPersonScriptMaxFiles - 19));
+    EXPECT_EQ(Count(world.Log(), "Too many person script files"), 1);
 }
 
 }  // namespace

@@ -3,10 +3,8 @@
 // loader built on them, in a fresh working directory that tests fill with data files.
 
 #include <atomic>
-#include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "npc/main_object_set.h"
 #include "npc/npc_codes.h"
@@ -19,29 +17,16 @@
 
 namespace quest_test {
 
-// The bytes of a quest file holding these fields, each ended by '~'.
-inline std::string QuestBytes(const std::vector<std::string>& fields) {
-    std::string bytes;
-    for (const std::string& field : fields) {
-        for (const char c : field) {
-            bytes += static_cast<char>(static_cast<unsigned char>(c) ^ 0x80u);
-        }
-        bytes += '~';
-    }
-    return bytes;
-}
-
 class QuestWorld {
 public:
-    // `npcs` placed person-script NPCs at (100, 100), slots 0 up.
+    // `npcCount` person-script NPCs placed at (100, 100), slots 0 up.
     explicit QuestWorld(int npcCount = 0) {
         clock.InitNightDay();
         weather.InitWeather();
-        npcs.npcCount = npcCount;
-        for (int slot = 0; slot < npcCount; ++slot) {
-            npcs.Npc(slot).Place(100, 100, "nobody");
-            npcs.Npc(slot).slot = slot;
-            npcs.Npc(slot).type = kTypePersonscript;
+        for (npcs.npcCount = 0; npcs.npcCount < npcCount; ++npcs.npcCount) {
+            npcs.Npc(npcs.npcCount).Place(100, 100, "nobody");
+            npcs.Npc(npcs.npcCount).slot = npcs.npcCount;
+            npcs.Npc(npcs.npcCount).type = kTypePersonscript;
         }
     }
     // Creates the loader once the data files are in place (it loads the XScript file).
@@ -58,7 +43,6 @@ public:
         Script().Load("script\\ERtest2.ers");
         return Script();
     }
-    // Runs the main pass this many times.
     void Passes(int count) {
         for (int i = 0; i < count; ++i) {
             Script().RunMainPass();
@@ -69,11 +53,10 @@ public:
         std::string text;
         for (int32_t n = 1; n <= kGlobalCount; ++n) {
             if (Script().Global(n) != 0) {
-                text += (text.empty() ? "G" : " G") + std::to_string(n) + "=" +
-                        std::to_string(Script().Global(n));
+                text += " G" + std::to_string(n) + "=" + std::to_string(Script().Global(n));
             }
         }
-        return text;
+        return text.empty() ? text : text.substr(1);
     }
     std::string Log() const { return dir.Read("ErrorChk.txt"); }
 
@@ -89,17 +72,22 @@ public:
     std::unique_ptr<CServerQuestLoader> loader;
 };
 
-// What an NPC is doing: "x,y action instruction/count facing head speed message wait ended".
-inline std::string Doing(const CServerNPC& npc) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%g,%g a%d i%d/%d f%d h%d s%g m%d w%g e", npc.posX, npc.posY,
-                  npc.action, npc.instruction, npc.instructionCount, npc.facing, npc.headFacing,
-                  npc.speed, npc.currentMessage, npc.waitTimer);
-    std::string ended = text;
-    for (const uint8_t flag : npc.scriptEnded) {
-        ended += static_cast<char>('0' + flag);
+// How often `part` occurs in `text`.
+inline int Count(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
     }
-    return ended;
+    return count;
+}
+
+// A message-map entry as "links flag text": "2,3, f1 Where to?".
+inline std::string Entry(const MessageMapEntry& entry) {
+    std::string text;
+    for (int i = 0; i < entry.linkCount; ++i) {
+        text += std::to_string(entry.links[i]) + ",";
+    }
+    return text + " f" + std::to_string(entry.flag) + " " + entry.text;
 }
 
 }  // namespace quest_test

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,25 +12,22 @@
 namespace {
 
 int32_t FuzzHost(CXScript* engine, CXSymbol symbol) {
+    // Argument counts of the server's functions; "GetVar" and "GetVarEx" push a result.
+    const std::string& name = symbol.text;
+    const int32_t count = name == "GetVarEx"          ? 4
+                          : name == "GetVar"          ? 3
+                          : name == "RunPersonScript" ? 2
+                          : name == "NPC_MessageMap"  ? 5
+                                                      : 1;
     std::vector<CXValue> arguments;
-    // Argument counts of the server's functions; "GetVar" pushes a result.
-    if (symbol.text == "GetVarEx") {
-        engine->PopValues(4, arguments, true);
+    engine->PopValues(count, arguments, name != "NPC_MessageMap");
+    if (name == "GetVarEx") {
         engine->PushValue(CXValue(arguments[1].ToInt()));
-    } else if (symbol.text == "GetVar") {
-        engine->PopValues(3, arguments, true);
+    } else if (name == "GetVar") {
         engine->PushValue(CXValue(arguments[0].Text()));
-    } else if (symbol.text == "RunPersonScript") {
-        engine->PopValues(2, arguments, true);
-    } else if (symbol.text == "NPC_MessageMap") {
-        engine->PopValues(5, arguments, false);
-    } else {
-        engine->PopValues(1, arguments, true);
     }
     return -1;
 }
-
-void IgnoreError(const char*, int32_t) {}
 
 }  // namespace
 
@@ -41,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     engine.LoadScriptText(bytes);
     engine.SetFunctionHandler(&FuzzHost);
-    engine.SetErrorHandler(&IgnoreError);
+    engine.SetErrorHandler([](const char*, int32_t) {});
     engine.SetStepLimit(5000);
     for (int run = 0; run < 3; ++run) {
         engine.Run();

@@ -18,6 +18,7 @@ TEST(XScriptRunTool, PrintsWhatTheScriptPrintsThenTheSortedVariables) {
         const char* out;
         const char* err;  // found in what the tool writes to stderr, which is empty for ""
     } cases[] = {
+        // clang-format off
         {"b = 2 + 3;\na = \"say \\\"hi\\\"\\n\";\nB = \"\xe9\\\\\";\n"
          "print(b); print(\"one\", \"two\");\nprint(\"\");\n",
          "", 0,
@@ -45,13 +46,11 @@ TEST(XScriptRunTool, PrintsWhatTheScriptPrintsThenTheSortedVariables) {
         {"print(1); while (1) { x = 1; }", "--max-steps 1000", 4,
          "1.000000\nx = \"1.000000\"\n# loop stack: 1\n", "stopped after 1000"},
         {nullptr, "", 1, "", "cannot read"},
-        {"x = 1;", "--runs", 2, "", "usage"},
-        {"x = 1;", "--runs x", 2, "", "usage"},
-        {"x = 1;", "--register", 2, "", "usage"},
-        {"x = 1;", "--register noargc", 2, "", "usage"},
-        {"x = 1;", "--register :2", 2, "", "usage"},
-        {"x = 1;", "--max-steps 0", 2, "", "usage"},
+        {"x = 1;", "--runs", 2, "", "usage"}, {"x = 1;", "--runs x", 2, "", "usage"},
+        {"x = 1;", "--register", 2, "", "usage"}, {"x = 1;", "--register noargc", 2, "", "usage"},
+        {"x = 1;", "--register :2", 2, "", "usage"}, {"x = 1;", "--max-steps 0", 2, "", "usage"},
         {"x = 1;", "--bogus", 2, "", "usage"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.script ? c.script : "no file") + " " + c.arguments);
