@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "quest_world.h"
+#include "quest/quest_world.h"
 #include "xscript/xscript.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
