@@ -1,4 +1,5 @@
 #include "console/console_commands.h"
+#include "console/player_list.h"
 #include "console/terminal_commands.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,6 @@
 #include <tuple>
 #include <vector>
 
-#include "support/temp_dir.h"
 #include "world/game_weather.h"
 #include "world/night_day.h"
 
@@ -19,19 +19,13 @@ TEST(ReadFieldNumberTest, FollowsAtoiOnTheFirstCharactersOnly) {
         {"-5", 4, -5}, {"+7", 4, 7}, {"1000", 19, 1000},
         {"9999999999999999999", 19, 2147483647}, {"-9999999999", 19, -2147483647 - 1}};
     // clang-format on
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(ReadFieldNumber(c.text, c.maxChars), c.expected) << c.text;
-    }
 }
 
 struct ConsoleCommandsTest : ::testing::Test {
-    ConsoleCommandsTest() {
-        clock.InitNightDay();
-        weather.InitWeather();
-    }
+    ConsoleCommandsTest() { clock.InitNightDay(), weather.InitWeather(); }
 
-    er_test::TempDir dir;
-    er_test::ScopedWorkingDir cwd{dir.path()};
     ManualTimeSource time;
     RuntimeRandom random;
     NightDay clock{time};
@@ -57,24 +51,28 @@ auto Rates(const ServerRates& r) {
 
 TEST_F(ConsoleCommandsTest, InitialiseShowsTheSettingsAndAppliesTheFieldTexts) {
     commands.Initialise("Dragon Keep", 25857);
-    EXPECT_EQ(model.Text(ConsoleField::SessionName), "Dragon Keep");
-    EXPECT_EQ(model.Text(ConsoleField::PortNumber), "25857");
+    using enum ConsoleField;
+    const auto shown = [&] {
+        return std::tuple(model.Text(SessionName), model.Text(PortNumber),
+                          model.Text(PlayersInGame));
+    };
+    EXPECT_EQ(shown(), std::tuple("Dragon Keep", "25857", "0"));
     EXPECT_EQ(Rates(rates), std::tuple(50.0f, 0, 50, 60.0f));
     EXPECT_FLOAT_EQ(clock.ticksPerHour, 41.666668f);
-    EXPECT_EQ(model.Text(ConsoleField::PlayersInGame), "0");
     EXPECT_TRUE(rateMessages.empty());
     players = 3;
     commands.Initialise("x", 0);
-    EXPECT_EQ(model.Text(ConsoleField::PortNumber), "");
-    EXPECT_EQ(model.Text(ConsoleField::PlayersInGame), "3");
+    EXPECT_EQ(shown(), std::tuple("x", "", "3"));
 }
 
 TEST_F(ConsoleCommandsTest, ApplyChangesReadsFourCharactersAndTellsPlayersOnlyWhenThereAreSome) {
-    model.SetText(ConsoleField::UpdateRate, "12345");
-    model.SetText(ConsoleField::ReliableRate, "77");
-    model.SetText(ConsoleField::NpcUpdateRate, "99999");
-    model.SetText(ConsoleField::MessageTimeout, "");
-    model.SetText(ConsoleField::DayLength, "24");
+    using enum ConsoleField;
+    // clang-format off
+    const std::pair<ConsoleField, const char*> fields[] = {
+        {UpdateRate, "12345"}, {ReliableRate, "77"}, {NpcUpdateRate, "99999"}, {MessageTimeout, ""}, {DayLength, "24"}};
+    // clang-format on
+    for (auto [field, text] : fields)
+        model.SetText(field, text);
     commands.Press(ConsoleButton::ApplyChanges);
     EXPECT_EQ(Rates(rates), std::tuple(1234.0f, 77, 9999, 0.0f));
     EXPECT_FLOAT_EQ(clock.ticksPerHour, 1.0f);
@@ -82,24 +80,6 @@ TEST_F(ConsoleCommandsTest, ApplyChangesReadsFourCharactersAndTellsPlayersOnlyWh
     players = 2;
     commands.Press(ConsoleButton::ApplyChanges);
     EXPECT_EQ(rateMessages, (std::vector<std::pair<float, float>>{{1234.0f, 0.0f}}));
-}
-
-TEST_F(ConsoleCommandsTest, RainStartsWithTheClampedVolumeAndAClosedConsoleTakesNoCommands) {
-    model.SetText(ConsoleField::NewRainVolume, "99");
-    commands.Press(ConsoleButton::RainApply);
-    EXPECT_EQ(weather.raining, 1);
-    EXPECT_EQ(weather.targetVolume, 60);
-
-    commands.Press(ConsoleButton::Start);
-    commands.Exit();
-    commands.SetClosed();
-    model.SetText(ConsoleField::UpdateRate, "1");
-    for (auto button :
-         {ConsoleButton::Start, ConsoleButton::RainApply, ConsoleButton::ApplyChanges}) {
-        commands.Press(button);
-    }
-    commands.Exit();
-    EXPECT_EQ(std::tuple(toggles, closes, rates.updateRate.load()), std::tuple(1, 1, 30.0f));
 }
 
 TEST_F(ConsoleCommandsTest, TerminalStatusShowsEveryFieldUnderItsLabel) {
@@ -122,33 +102,47 @@ TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFat
         {"frobnicate now", "unknown command 'frobnicate'; type help for the list\n"},
         {"players", "no players\n"}, {"exit", ""}};
     // clang-format on
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(terminal.Execute(c.line), c.reply) << c.line;
-    }
-    EXPECT_EQ(model.Text(ConsoleField::SessionName), "The Old Keep");
-    EXPECT_EQ(model.Text(ConsoleField::PortNumber), "25858");
-    EXPECT_FLOAT_EQ(clock.ticksPerHour, 1.0f);
-    EXPECT_EQ(weather.targetVolume, 60);
-    EXPECT_EQ(std::tuple(toggles, closes), std::tuple(1, 1));
+    EXPECT_EQ(
+        std::tuple(model.Text(ConsoleField::SessionName), model.Text(ConsoleField::PortNumber),
+                   clock.ticksPerHour, weather.raining, weather.targetVolume),
+        std::tuple("The Old Keep", "25858", 1.0f, 1, 60));  // the rain volume clamped
     EXPECT_NE(terminal.Execute("help").find("rain [VOLUME]"), std::string::npos);
     model.SetEnabled(ConsoleField::SessionName, false);
     EXPECT_EQ(terminal.Execute("set session x"),
               "set: session cannot be changed while the server is hosting\n");
+    commands.SetClosed();  // a closed console takes no commands
+    model.SetText(ConsoleField::UpdateRate, "1");
+    for (auto button :
+         {ConsoleButton::Start, ConsoleButton::RainApply, ConsoleButton::ApplyChanges})
+        commands.Press(button);
+    commands.Exit();
+    EXPECT_EQ(std::tuple(toggles, closes, rates.updateRate.load()), std::tuple(1, 1, 50.0f));
 }
 
-TEST(ConsoleModelTest, PlayerLinesMoveUpWhenOneIsDeleted) {
-    ConsoleModel model;
+TEST(PlayerListTest, LinesFollowTheirPlayersAndAFullTableAddsNoLine) {
+    ConsoleModel model, full;
+    PlayerList list(model), fullList(full);
     int changes = 0;
     model.SetObserver([&](ConsoleModel::Change, ConsoleField) { ++changes; });
-    EXPECT_EQ(model.AddPlayerLine("first"), 0);
-    EXPECT_EQ(model.AddPlayerLine("second"), 1);
-    EXPECT_EQ(model.AddPlayerLine("third"), 2);
-    model.DeletePlayerLine(1);
-    model.DeletePlayerLine(7);  // no such line
+    list.Add(101, "first"), list.Add(202, "second"), list.Add(303, "third");
+    list.Remove(202);
+    list.Remove(999);                               // unknown: nothing happens
+    model.DeletePlayerLine(7);                      // no such line
+    model.SetText(ConsoleField::GameTime, "0:00");  // unchanged text: no notification
     EXPECT_EQ(model.PlayerLines(), (std::vector<std::string>{"first", "third"}));
     EXPECT_EQ(changes, 4);
-    model.SetText(ConsoleField::GameTime, "0:00");  // unchanged text: no notification
-    EXPECT_EQ(changes, 4);
+    list.Add(404, "fourth");  // reuses the freed slot, appended as the last line
+    const std::optional<DPNID> expected[] = {std::nullopt, 101, 303, 404, std::nullopt};
+    for (int line = -1; line < 4; ++line)
+        EXPECT_EQ(list.PlayerAtLine(line), expected[line + 1]) << line;
+    list.Clear();
+    EXPECT_FALSE(list.PlayerAtLine(0));
+    for (DPNID id = 1; id <= PlayerList::kSlots + 1; ++id)
+        fullList.Add(id, "p");
+    EXPECT_EQ(full.PlayerLines().size(), size_t(PlayerList::kSlots));
+    EXPECT_EQ(fullList.PlayerAtLine(PlayerList::kSlots - 1), DPNID(PlayerList::kSlots));
 }
 
 }  // namespace

@@ -17,9 +17,8 @@ struct ConsoleSessionViewTest : ::testing::Test, SessionTestWorld {
 
     // What the window thread would run, in posting order.
     void RunPosted() {
-        for (auto& job : std::exchange(posted, {})) {
+        for (auto& job : std::exchange(posted, {}))
             job();
-        }
     }
 
     er_test::TempDir dir;
@@ -46,21 +45,19 @@ struct ConsoleSessionViewTest : ::testing::Test, SessionTestWorld {
 };
 
 TEST_F(ConsoleSessionViewTest, StartAndStopShowOnTheConsole) {
+    const auto shown = [&] {
+        return std::tuple(model.Text(ConsoleField::ServerStatus), model.StartButtonText(),
+                          model.Enabled(ConsoleField::SessionName),
+                          model.Enabled(ConsoleField::PortNumber));
+    };
     model.SetText(ConsoleField::SessionName, "Dragon Keep");
     model.SetText(ConsoleField::PortNumber, "2300");
     commands.Press(ConsoleButton::Start);
-    EXPECT_EQ(model.Text(ConsoleField::ServerStatus), "Server started.");
-    EXPECT_EQ(model.StartButtonText(), "Stop Server");
-    EXPECT_FALSE(model.Enabled(ConsoleField::SessionName));
-    EXPECT_FALSE(model.Enabled(ConsoleField::PortNumber));
-    EXPECT_EQ(fake->hostedDesc.sessionName, u"Dragon Keep");
-    EXPECT_EQ(fake->hostedPort, 2300u);
-
+    EXPECT_EQ(shown(), std::tuple("Server started.", "Stop Server", false, false));
+    EXPECT_EQ(std::tuple(fake->hostedDesc.sessionName, fake->hostedPort),
+              std::tuple(u"Dragon Keep", 2300u));
     commands.Press(ConsoleButton::Start);
-    EXPECT_EQ(model.Text(ConsoleField::ServerStatus), "Server stopped.");
-    EXPECT_EQ(model.StartButtonText(), "Start Server");
-    EXPECT_TRUE(model.Enabled(ConsoleField::SessionName));
-    EXPECT_TRUE(model.Enabled(ConsoleField::PortNumber));
+    EXPECT_EQ(shown(), std::tuple("Server stopped.", "Start Server", true, true));
 }
 
 TEST_F(ConsoleSessionViewTest, JoinsAndLeavesReachTheListAndCountOnlyThroughThePostedQueue) {

@@ -6,9 +6,7 @@
 
 namespace {
 
-// Clients join, report, chat, tag, ask NPC text and leave from several threads while the window
-// thread ticks, broadcasts and rewrites a message map: races show under ThreadSanitizer, a
-// record destroyed twice or never under AddressSanitizer, and the count returns to zero.
+// Clients come and go on several threads while the window thread ticks (checked by the sanitizers).
 TEST(ConcurrencyTest, PlayersComeAndGoWhileTheWindowThreadTicks) {
     SessionRig rig;
     ASSERT_EQ(rig.session.StartServer(), S_OK);
@@ -20,16 +18,13 @@ TEST(ConcurrencyTest, PlayersComeAndGoWhileTheWindowThreadTicks) {
     std::atomic<bool> stop{false};
     std::thread window([&] {
         while (!stop) {
-            rig.time.Advance(50);
-            rig.npcs.Tick(0.05f);
-            {
-                std::lock_guard lock(rig.npcs.messageMapLock);
-                std::strcpy(rig.npcs.Npc(1).messageMap[0].text,
-                            (rig.time.Milliseconds() / 50) % 2 ? "odd" : "even");
-            }
-            std::lock_guard{rig.session.playerLock()};  // as the XScript run holds it
             // At a pace: a spinning window thread would bury the clients under broadcasts.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            rig.time.Advance(50), rig.npcs.Tick(0.05f);
+            std::lock_guard{rig.session.playerLock()};  // as the XScript run holds it
+            std::lock_guard lock(rig.npcs.messageMapLock);
+            std::strcpy(rig.npcs.Npc(1).messageMap[0].text,
+                        rig.time.Milliseconds() % 100 ? "odd" : "even");
         }
     });
     std::vector<std::thread> clients;
@@ -49,12 +44,10 @@ TEST(ConcurrencyTest, PlayersComeAndGoWhileTheWindowThreadTicks) {
         });
     for (auto& client : clients)
         client.join();
-    stop = true;
-    window.join();
+    stop = true, window.join();
     EXPECT_EQ(rig.session.playerCount(), kThreads * kRounds / 3);
     rig.session.StopServer(false);
-    EXPECT_EQ(rig.session.playerCount(), 0);
-    EXPECT_FALSE(rig.session.hosting());
+    EXPECT_EQ(std::pair(rig.session.playerCount(), rig.session.hosting()), std::pair(0, false));
 }
 
 }  // namespace

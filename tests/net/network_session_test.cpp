@@ -14,63 +14,44 @@ constexpr auto P = [](int i) -> DPNID { return FakeSession::kFirstClient + i; };
 constexpr uint32_t kSky = 0x00ECF8F7;
 const MessageMapEntry kLastWords = {"Last words.", {4}, 1, 0};
 
-struct Rig : SessionRig {
-    Rig() {
-        clock.skyColour = kSky, weather.publishedVolume = 12.5f, weather.lightning = 1;
-        npcs.Npc(49).messageMap[9] = kLastWords;
-        std::strcpy(npcs.Npc(3).sayText, "Halt!");
-    }
-};
-
+using Rig = SessionRig;
 using Step = std::function<void(Rig&)>;
+// clang-format off
 Step Join(float x = 0, float y = 0, std::u16string name = u"p") {
     return [=](Rig& r) { r.fake->Deliver(r.fake->Connect(name), Pos(kMsgPlayerStopped, x, y)); };
 }
-Step Send(int who, Bytes bytes) {
-    return [=](Rig& r) { r.fake->Deliver(P(who), bytes); };
-}
+Step Send(int who, Bytes bytes) { return [=](Rig& r) { r.fake->Deliver(P(who), bytes); }; }
 Step Npc(int slot, float x, float y) {
     return [=](Rig& r) {
         CServerNPC& npc = r.npcs.Npc(slot);
-        npc.posX = x, npc.posY = y, npc.facing = kFacingEast, npc.action = kActionWaiting;
-        r.npcs.npcCount = slot + 1;
+        npc.posX = x, npc.posY = y, npc.facing = kFacingEast, npc.action = kActionWaiting, r.npcs.npcCount = slot + 1;
     };
 }
-Step Timeout(float ms) {
-    return [=](Rig& r) { r.rates.messageTimeout = ms, Send(0, Pos(kMsgPlayerStopped, 0, 0))(r); };
-}
+Step Timeout(float ms) { return [=](Rig& r) { r.rates.messageTimeout = ms, Send(0, Pos(kMsgPlayerStopped, 0, 0))(r); }; }
 Step Reliable(int rate) {
     return [=](Rig& r) {
         r.rates.reliableRate = rate;
-        for (int i = 0; i < 200; ++i)
-            r.session.SendWithReliableRate(P(0), Bytes{1}, false, 0);
+        for (int i = 0; i < 200; ++i) r.session.SendWithReliableRate(P(0), Bytes{1}, false, 0);
     };
 }
 const Step kBroadcast = [](Rig& r) { r.session.Broadcast(r.npcs); };
 
-Sent Plain(DPNID to, std::span<const uint8_t> bytes, uint32_t flags = DPNSEND_NOLOOPBACK,
-           uint32_t timeout = 0) {
+Sent Plain(DPNID to, std::span<const uint8_t> bytes, uint32_t flags = DPNSEND_NOLOOPBACK, uint32_t timeout = 0) {
     return {to, {bytes.begin(), bytes.end()}, timeout, flags};
 }
-Sent Rated(DPNID to, std::span<const uint8_t> bytes, uint32_t timeout = 60) {
-    return Plain(to, bytes, DPNSEND_NOCOMPLETE, timeout);
-}
+Sent Rated(DPNID to, std::span<const uint8_t> bytes, uint32_t timeout = 60) { return Plain(to, bytes, DPNSEND_NOCOMPLETE, timeout); }
 // Entries {player, x, y, moving} of reports made with Pos's default byte and word.
 Bytes Nearby(std::vector<std::array<int32_t, 4>> entries) {
     NearbyPlayersMessage m(kMsgNearbyPlayers);
-    for (auto [id, x, y, moving] : entries)
-        m.Add(P(id), x, y, 7, 0x01020304, moving);
+    for (auto [id, x, y, moving] : entries) m.Add(P(id), x, y, 7, 0x01020304, moving);
     return V(m.bytes());
 }
 Bytes NpcUpdate(int slots, int32_t x, int32_t step, int32_t y) {
     NpcUpdateMessage m(kMsgNpcUpdate);
-    for (int slot = 0; slot < slots; ++slot)
-        m.Add(slot, x + step * slot, y, 0, kFacingEast, kFacingSouth, kActionWaiting);
+    for (int slot = 0; slot < slots; ++slot) m.Add(slot, x + step * slot, y, 0, kFacingEast, kFacingSouth, kActionWaiting);
     return V(m.bytes());
 }
-Bytes NpcText(uint8_t entry, uint8_t slot, uint8_t high = 0) {
-    return Msg(kMsgNpcText, {entry, high, high, high, slot, 0, 0, 0});
-}
+Bytes NpcText(uint8_t entry, uint8_t slot, uint8_t high = 0) { return Msg(kMsgNpcText, {entry, high, high, high, slot, 0, 0, 0}); }
 
 struct Case {
     const char* name;
@@ -83,29 +64,21 @@ std::vector<Case> Cases() {
     std::vector<Step> crowd = {Join()}, npcs20;
     std::vector<std::array<int32_t, 4>> first15;
     for (int i = 0; i < 20; ++i) {
-        crowd.push_back(Join(float(i), 0));
-        npcs20.push_back(Npc(i, float(i * 5), 0));
-        if (i < 15)
-            first15.push_back({i + 1, i, 0, 0});
+        crowd.push_back(Join(float(i), 0)), npcs20.push_back(Npc(i, float(i * 5), 0));
+        if (i < 15) first15.push_back({i + 1, i, 0, 0});
     }
     npcs20.push_back(Join());
     NearbyPlayersMessage truncated(kMsgNearbyPlayers);
     truncated.Add(P(1), -1, 299, 0xEE, 0xAABBCCDD, 1);
-    const auto near = Nearby({{2, 299, 0, 0}, {3, 0, -299, 0}}), none = Nearby({});
-    const auto chat = BuildChat(P(0), std::string(499, 'z'));
-    const auto say = BuildNpcSay("Halt!", 3);
-    const auto npc = NpcUpdate(1, 500, 0, 200);
-    const Bytes m = {1, 2, 3}, zeros(12);
+    const Bytes near = Nearby({{2, 299, 0, 0}, {3, 0, -299, 0}}), none = Nearby({}), m = {1, 2, 3}, zeros(12),
+        chat = V(BuildChat(P(0), std::string(499, 'z'))), say = V(BuildNpcSay("Halt!", 3)), npc = NpcUpdate(1, 500, 0, 200);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     CRandom mirror;  // the session's generator, after the draw for the join's report
     mirror.Next();
     std::vector<Sent> draws;
     for (int rate : {50, 95, 0, 100, -1})
         for (int i = 0; i < 200; ++i)
-            draws.push_back(Plain(
-                P(0), Bytes{1},
-                mirror.Next() % 100 < uint32_t(rate) ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE));
-    // clang-format off
+            draws.push_back(Plain(P(0), Bytes{1}, mirror.Next() % 100 < uint32_t(rate) ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE));
     return {
         {"a newcomer is announced, welcomed, told of every player and tag, then of the sky",
          {Join(0, 0, u"alice"), Send(0, Msg(kMsgPlayerTag, {0x2A, 0, 0, 0})), Join(0, 0, u"bob")},
@@ -186,14 +159,12 @@ std::vector<Case> Cases() {
         {"players are enumerated as the session grows; statistics come from the connection",
          {Join(), Join()}, {[](Rig& r) {
              std::vector<DPNID> ids;
-             r.fake->enumerateGrowth = 3;
-             EXPECT_EQ(r.session.EnumeratePlayers(ids), S_OK);
+             EXPECT_EQ((r.fake->enumerateGrowth = 3, r.session.EnumeratePlayers(ids)), S_OK);
              EXPECT_EQ(ids, (std::vector<DPNID>{FakeSession::kServerPlayer, P(0), P(1)}));
-             r.fake->enumerateResult = E_FAIL;
-             EXPECT_EQ(r.session.EnumeratePlayers(ids), E_FAIL);
+             EXPECT_EQ((r.fake->enumerateResult = E_FAIL, r.session.EnumeratePlayers(ids)), E_FAIL);
              EXPECT_TRUE(ids.empty());
-             r.fake->connectionInfo = {120, 3400, 10, 11, 2};
              PlayerRecord s;
+             r.fake->connectionInfo = {120, 3400, 10, 11, 2};
              EXPECT_TRUE(r.session.WithPlayerStatistics(P(0), [&](const PlayerRecord& got) { s = got; }));
              EXPECT_EQ(std::tuple(s.latency, s.throughput, s.msgsSent, s.msgsReceived, s.msgsTimedOut),
                        std::tuple(120u, 3400u, 10u, 11u, 2u));
@@ -217,7 +188,7 @@ std::vector<Case> Cases() {
          {}, 0},
         {"a failed start logs and closes the program", {}, {[](Rig& r) {
              r.session.StopServer(false);
-             r.configure = [](FakeSession& f) { f.hostResult = E_FAIL; };
+             r.factory = [&r] { r.fake = new FakeSession, r.fake->hostResult = E_FAIL; return std::unique_ptr<SessionService>(r.fake); };
              LogOpen(), r.console.Take(), r.session.ToggleServer();
              EXPECT_FALSE(r.session.hosting());  // and the runner must not read the deleted fake
              EXPECT_EQ(r.console.Take(), "Starting Server...|wait 1|close|");
@@ -225,13 +196,15 @@ std::vector<Case> Cases() {
              std::vector<DPNID> ids;
              EXPECT_EQ(r.session.EnumeratePlayers(ids), DPNERR_UNINITIALIZED); }}, {}, 0},
     };
-    // clang-format on
 }
+// clang-format on
 
 TEST(NetworkSessionTest, WhatComesInDecidesExactlyWhatGoesOut) {
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.name);
         Rig rig;
+        rig.clock.skyColour = kSky, rig.weather.publishedVolume = 12.5f, rig.weather.lightning = 1;
+        rig.npcs.Npc(49).messageMap[9] = kLastWords, std::strcpy(rig.npcs.Npc(3).sayText, "Halt!");
         ASSERT_EQ(rig.session.StartServer(), S_OK);
         EXPECT_TRUE(rig.fake->TakeSent().empty());  // the server's own player is not announced
         for (const Step& step : c.setup)
@@ -239,8 +212,8 @@ TEST(NetworkSessionTest, WhatComesInDecidesExactlyWhatGoesOut) {
         rig.fake->TakeSent();
         for (const Step& step : c.act)
             step(rig);
-        // A stopped session's sends went nowhere.
-        EXPECT_EQ(rig.session.hosting() ? rig.fake->TakeSent() : std::vector<Sent>{}, c.out);
+        const auto sent = rig.session.hosting() ? rig.fake->TakeSent() : std::vector<Sent>{};
+        EXPECT_EQ(sent, c.out);  // a stopped session's sends went nowhere
         EXPECT_EQ(rig.session.playerCount(), c.players);
     }
 }

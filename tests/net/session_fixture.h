@@ -12,7 +12,8 @@
 #include "support/session_test_world.h"
 #include "support/temp_dir.h"
 
-// Logs statuses, "wait 0/1", "hosting 0/1", "close", "#" (count), "+<id> <name>" and "-<id>".
+// clang-format off
+// Logs statuses, "wait 0/1", "hosting 0/1", "close", "#" (count), "+<id> <name>" and "-<id>", each ended by "|".
 struct RecordingConsole : SessionConsole {
     std::string sessionNameField = "Ember Realms Game", portNumberField = "25857";
 
@@ -23,25 +24,12 @@ struct RecordingConsole : SessionConsole {
     void ShowHosting(bool hosting) override { Log("hosting " + std::to_string(hosting)); }
     void Close() override { Log("close"); }
     void PostPlayerCountChanged() override { Log("#"); }
-    void PostPlayerJoined(DPNID id, const char* name) override {
-        Log("+" + std::to_string(id) + " " + name);
-    }
+    void PostPlayerJoined(DPNID id, const char* name) override { Log("+" + std::to_string(id) + " " + name); }
     void PostPlayerLeft(DPNID id) override { Log("-" + std::to_string(id)); }
-    // The entries since the last call, each followed by "|"; only those starting with one of
-    // the given characters, if any are given.
-    std::string Take(std::string_view firsts = "") {
-        std::lock_guard lock(mutex);
-        std::string out;
-        for (const std::string& entry : std::exchange(log, {}))
-            out += firsts.empty() || firsts.find(entry[0]) != firsts.npos ? entry + "|" : "";
-        return out;
-    }
-    void Log(const std::string& entry) {
-        std::lock_guard lock(mutex);
-        log.push_back(entry);
-    }
+    void Log(const std::string& entry) { std::lock_guard lock(mutex); log += entry + "|"; }
+    std::string Take() { std::lock_guard lock(mutex); return std::exchange(log, {}); }  // since the last call
     std::mutex mutex;
-    std::vector<std::string> log;
+    std::string log;
 };
 
 struct SessionRig : SessionTestWorld {
@@ -49,24 +37,18 @@ struct SessionRig : SessionTestWorld {
     er_test::ScopedWorkingDir cwd{dir.path()};
     RecordingConsole console;
     FakeSession* fake = nullptr;
-    std::function<void(FakeSession&)> configure = [](FakeSession&) {};
-    NetworkSession::SessionFactory factory = [this] {
-        configure(*(fake = new FakeSession));
-        return std::unique_ptr<SessionService>(fake);
-    };
+    NetworkSession::SessionFactory factory = [this] { return std::unique_ptr<SessionService>(fake = new FakeSession); };
     NetworkSession session{settings, rates, random, World(), console, [this] { return factory(); }};
 };
 
-inline std::vector<uint8_t> V(std::span<const uint8_t> m) {
-    return {m.begin(), m.end()};
-}
+inline std::vector<uint8_t> V(std::span<const uint8_t> m) { return {m.begin(), m.end()}; }
 // A client message: type, an unread word, then the payload.
 inline std::vector<uint8_t> Msg(uint32_t type, std::vector<uint8_t> payload = {}) {
     payload.insert(payload.begin(), 8, 0xEF);
     return PutU32(payload.data(), type), payload;
 }
-inline std::vector<uint8_t> Pos(uint32_t type, float x, float y, uint8_t byte = 7,
-                                uint32_t word = 0x01020304) {
+inline std::vector<uint8_t> Pos(uint32_t type, float x, float y, uint8_t byte = 7, uint32_t word = 0x01020304) {
     auto m = Msg(type, std::vector<uint8_t>(13, byte));
     return PutF32(&m[8], x), PutF32(&m[12], y), PutU32(&m[17], word), m;
 }
+// clang-format on
