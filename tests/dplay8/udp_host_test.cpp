@@ -39,14 +39,11 @@ TEST(Dplay8UdpHost, EnumerateJoinTalkRemoveAndCloseWithoutWaitingOnAVanishedClie
         return std::count_if(seen.begin(), seen.end(), [&](auto& e) { return e.type == type; });
     };
     UdpHost host;
-    ASSERT_EQ(Start(
-                  host,
-                  [&](HostEvent& e) {
-                      std::lock_guard lock(mutex);
-                      seen.push_back(e);
-                  },
-                  true),
-              0);
+    auto record = [&](HostEvent& e) {
+        std::lock_guard lock(mutex);
+        seen.push_back(e);
+    };
+    ASSERT_EQ(Start(host, record, true), 0);
     ASSERT_NE(host.enumeration_port(), 0);
     ASSERT_NE(host.enumeration_port(), host.port());
     auto found = UdpTestClient(host.enumeration_port()).Enumerate(kApplication);
