@@ -1,6 +1,5 @@
 #pragma once
-// A small world for quest and script tests: the NPC set, the clock, the rain and a quest
-// loader built on them, in a fresh working directory that tests fill with data files.
+// The NPC set, clock, rain and quest loader of quest tests, in a fresh working directory.
 
 #include <atomic>
 #include <memory>
@@ -29,7 +28,7 @@ public:
             npcs.Npc(npcs.npcCount).type = kTypePersonscript;
         }
     }
-    // Creates the loader once the data files are in place (it loads the XScript file).
+    // Made on first use, once the data files (the XScript program) are in place.
     CServerQuestLoader& Loader() {
         if (!loader) {
             loader = std::make_unique<CServerQuestLoader>(npcs, clock, weather,
@@ -43,18 +42,12 @@ public:
         Script().Load("script\\ERtest2.ers");
         return Script();
     }
-    void Passes(int count) {
-        for (int i = 0; i < count; ++i) {
-            Script().RunMainPass();
-        }
-    }
     // The non-zero globals, as "G1=5 G3=8".
     std::string Globals() {
         std::string text;
         for (int32_t n = 1; n <= kGlobalCount; ++n) {
-            if (Script().Global(n) != 0) {
-                text += " G" + std::to_string(n) + "=" + std::to_string(Script().Global(n));
-            }
+            const int32_t value = Script().Global(n);
+            text += value ? " G" + std::to_string(n) + "=" + std::to_string(value) : "";
         }
         return text.empty() ? text : text.substr(1);
     }
