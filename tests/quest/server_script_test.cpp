@@ -232,7 +232,7 @@ TEST(ServerScriptTest, ScriptsChangeTheWorldSo) {
     const struct { std::string script; int ticks; std::string changes; float frameTime = 0.05f; } cases[] = {
         // Conditions compare by the operator's first character and chain only with AND.
         {when("GLOBAL[1] = 5"), 1, holds}, {when("GLOBAL[1] == 5"), 1, holds}, {when("GLOBAL[1] = 6"), 1, fails}, {when("GLOBAL[1] <= 5"), 1, fails},
-        {when("GLOBAL[1] < 6"), 1, holds}, {when("GLOBAL[1] >= 5"), 1, fails}, {when("GLOBAL[1] > 4"), 1, holds}, {when("GLOBAL[1] != 5"), 1, fails},
+        {when("GLOBAL[1] < 6"), 1, holds}, {when("GLOBAL[1] < 4"), 1, fails}, {when("GLOBAL[1] >= 5"), 1, fails}, {when("GLOBAL[1] > 4"), 1, holds}, {when("GLOBAL[1] != 5"), 1, fails},
         {when("GLOBAL[1] ! 4"), 1, holds}, {when("GLOBAL[1] = (4 + 1)"), 1, holds}, {when("GLOBAL[1] = 5 THEN"), 1, holds},
         {when("GLOBAL[1] = 5 AND GLOBAL[3] = 2"), 1, holds}, {when("GLOBAL[1] = 5 AND GLOBAL[3] = 3"), 1, fails},
         {when("GLOBAL[1] = 4 AND GLOBAL[3] = 2"), 1, fails}, {when("GLOBAL[1] = 5 and GLOBAL[3] = 3"), 1, holds},

@@ -112,6 +112,7 @@ TEST(XScriptValue, ToDoubleReadsTheLongestDecimalPrefix) {
         {"inf", 0.0}, {"nan", 0.0}, {"-", 0.0}, {"1.2.3", 1.2}, {"1e400", HUGE_VAL},
         {"-1e400", -HUGE_VAL}, {"1e-400", 0.0}, {"0.0001e-330", 0.0},
         {std::string(400, '9'), HUGE_VAL}, {"0." + std::string(400, '0') + "1", 0.0},
+        {"0." + std::string(400, '0') + "1e50", 0.0},  // underflows: the zeros outweigh e50
         // clang-format on
     };
     for (const auto& [text, value] : cases) {
