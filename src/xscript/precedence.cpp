@@ -4,7 +4,7 @@ namespace xscript {
 
 PrecedenceTable BuildPrecedenceTable() {
     PrecedenceTable table{};
-    // Rows that no group names (none, as the tests check) stay "error" rather than "reduce".
+    // A row that no group names would stay "error" rather than "reduce"; every row is named.
     for (auto& row : table) {
         row.fill(kSyntaxError);
     }
