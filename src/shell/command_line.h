@@ -14,6 +14,7 @@ struct ShellOptions {
     int64_t simulateTicks = 0;
     uint32_t simulateSeed = 1;      // --seed S
     int64_t simulateDumpEvery = 0;  // --dump-every K; 0 until parsed, then N when not given
+    bool operator==(const ShellOptions&) const = default;
 };
 
 struct CommandLine {
@@ -21,6 +22,7 @@ struct CommandLine {
     Action action = Action::Run;
     ShellOptions options;
     std::string error;  // for Action::Error
+    bool operator==(const CommandLine&) const = default;
 };
 
 CommandLine ParseCommandLine(int argc, const char* const* argv);

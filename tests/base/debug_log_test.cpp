@@ -43,12 +43,11 @@ TEST_F(DebugLogTest, HeapCheckLogsTheAlertOfEachDamagedStateOnEveryCheck) {
     EXPECT_EQ(Log(), kBanner) << "the platform's heap is reported healthy";
     const HeapStatusHook fake = [] { return fakeHeapStatus; };
     const HeapStatusHook previous = SetHeapStatusHook(fake);
-    const std::pair<HeapStatus, std::string> cases[] = {
-        {kHeapOk, ""},
-        {kHeapBadNode, "\nAlert : Bad Node in Heap!"},
-        {kHeapBadBegin, "\nAlert : Bad Start of Heap!"},
-        {kHeapEmpty, "\nAlert : Heap is Empty!"},
+    // clang-format off
+    const std::pair<HeapStatus, std::string> cases[] = {{kHeapOk, ""}, {kHeapBadNode, "\nAlert : Bad Node in Heap!"},
+        {kHeapBadBegin, "\nAlert : Bad Start of Heap!"}, {kHeapEmpty, "\nAlert : Heap is Empty!"},
         {static_cast<HeapStatus>(-5), ""}};  // _HEAPEND and anything else log nothing
+    // clang-format on
     for (const auto& [status, alert] : cases) {
         LogOpen();
         fakeHeapStatus = status;

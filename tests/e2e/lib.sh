@@ -1,5 +1,4 @@
-# Helpers for the whole-program tests: each runs the real server in a fresh directory with its
-# own settings folder. Every wait polls a condition until a deadline, never a fixed time.
+# Runs the real program in a fresh directory with its own settings folder; waits poll with a deadline.
 set -euo pipefail
 
 SERVER=${1:?usage: test.sh PATH-TO-PROGRAM}
@@ -17,7 +16,6 @@ fail() {
     exit 1
 }
 
-# Evaluates the shell condition every 20 ms until it holds; fails after 20 s.
 wait_until() {
     local deadline=$((SECONDS + 20))
     until eval "$1"; do
@@ -26,8 +24,7 @@ wait_until() {
     done
 }
 
-# Starts the server in the background, standard input from $1, or from a pipe that send writes
-# when $1 is "pipe"; sets SERVER_PID. (Output is appended, so that status can empty the file.)
+# Standard input from $1, or from a pipe that send writes when $1 is "pipe"; sets SERVER_PID.
 start_server() {
     local input=$1
     shift
@@ -39,15 +36,6 @@ start_server() {
 }
 
 send() { printf '%s\n' "$*" >&7; }
-
-wait_started() { wait_until "grep -qs 'WinMain: Reading Values from Registry' ErrorChk.txt"; }
-
-# Waits until the main thread has woken ten more times (the 50 ms game timer wakes its event
-# loop), so that whatever was pending for it has been handled.
-wait_loop_turns() {
-    local turns="awk '/^voluntary_ctxt_switches/ { print \$2 }' /proc/$SERVER_PID/task/$SERVER_PID/status"
-    wait_until "[ \"\$($turns)\" -ge $(($(eval "$turns") + 10)) ]"
-}
 
 # Sends its arguments (if any), waits for the server to end and fails unless it exited with 0.
 stop_server() {
@@ -61,16 +49,4 @@ stop_server() {
 # Sends status and waits for the whole listing, which then is all SERVER_OUT holds.
 status() { : >"$SERVER_OUT"; send status; wait_until "grep -q '^New Rain Volume' '$SERVER_OUT'"; }
 status_until() { wait_until "status; $1"; }
-
-# The value the last listing shows for a field.
 status_value() { grep "^$1 " "$SERVER_OUT" | tail -n 1 | cut -d' ' -f"$(($(wc -w <<<"$1") + 1))-"; }
-
-# The UDP ports the server holds, one a line.
-udp_ports() {
-    local inodes hex
-    inodes=" $(find "/proc/$SERVER_PID/fd" -lname 'socket:*' -printf '%l ' | tr -d 'socket:[]') "
-    for hex in $(awk -v i="$inodes" 'FNR > 1 && index(i, " " $10 " ") { sub(/.*:/, "", $2); print $2 }' \
-        /proc/net/udp /proc/net/udp6); do
-        printf '%d\n' "0x$hex"
-    done
-}

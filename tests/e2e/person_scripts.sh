@@ -1,26 +1,14 @@
 #!/usr/bin/env bash
-# --simulate on a small world: an NPC walks, turns, says, waits and disappears; a second waits
-# for it, follows and stalls on SET_MESSAGE; a third waits for a clock time and a day; XScript
-# reads NPCs and fills message maps. State blocks pin each step to the tick; the seed drives
-# the weather; the default world runs.
+# --simulate: NPCs walk, turn, say, wait for each other, the clock and the day, disappear; XScript
+# fills message maps. State blocks pin each step to its tick; the seed drives the weather.
 GAMEDATA="$(cd "$(dirname "$0")/../../gamedata" && pwd)"
 source "$(dirname "$0")/lib.sh"
 
-# One quest field: every byte with its top bit flipped, then '~'.
-field() {
-    local text=$1 i code
-    for ((i = 0; i < ${#text}; i++)); do
-        printf -v code '%d' "'${text:i:1}"
-        # shellcheck disable=SC2059
-        printf "\\x$(printf '%x' $((code + 128)))"
-    done
-    printf '~'
-}
-
 mkdir -p world/npc world/screens world/script
 # One screen at column 0, row 0; placements at world (100,100), (200,100), (300,100), (400,100).
+# A quest field is its bytes with the top bit flipped, then '~'.
 for f in 1 1 0 0 0 0 0 0 4 300 300 Walker 500 300 Talker 700 300 Stand 900 300 Keeper 0; do
-    field "$f"
+    printf '%s' "$f" | LC_ALL=C tr '\0-\177' '\200-\377' && printf '~'
 done >world/screens/ERtest2.qst
 printf '[NAME]\n%s\n[TYPE]\n%s\n[SPEED]\n%s\n' Walker personscript 20 Talker personscript 35 \
     Stand still 0 Keeper personscript 35 >world/npc/chars.npc
@@ -71,7 +59,6 @@ END
 grep -q "WinMain: Loading map File" world/ErrorChk.txt || fail "start-up steps must be logged"
 [ -f "$SETTINGS" ] || fail "the settings must be written back at shutdown"
 
-# The state block printed after tick $1.
 block() { awk -v t="# tick $1" '$0 == t { on = 1; print; next } /^# tick/ && on { exit } on' out.txt; }
 
 # Tick 1: the walk begins and moves in the same tick; the talker waits, counting tenths.
@@ -88,7 +75,7 @@ map 2 1 flag=1 links=1,2 text="Stand and talk."
 END
 block 1 | diff expected.txt - >&2 || fail "tick 1 differs"
 
-# Lines of later state blocks: tick|pattern.
+# Lines of later blocks. WAIT(10) ends on its 22nd pass (tick 32); the main section sees ENDED from 33.
 while IFS='|' read -r tick pattern; do
     block "$tick" | grep -q -- "$pattern" || fail "tick $tick, no line matching $pattern: $(block "$tick")"
 done <<'END'
@@ -108,11 +95,8 @@ done <<'END'
 2521|^clock day=1 
 2521|^npc 3 .* facing=3 head=3 action=4 .* instruction=4 .* wait=0.500 
 END
-# Tick 10: the walker is on its target; the walk completes on the next pass. WAIT (10) ends on
-# its 22nd pass, tick 32, then DISAPPEAR; the main section sees ENDED from 33. The keeper sees
-# 12 : 30 from tick 105's clock step, day 1 from tick 2520's.
 
-# RunPersonScript of a missing file: the two debug-log entries, once for the whole run.
+# RunPersonScript of a missing file is logged once for the whole run.
 [ "$(grep -c '^Error: Could not open Person Script File:$' world/ErrorChk.txt)" = 1 ] ||
     fail "the missing person-script file must be logged once"
 grep -qx 'script\\missing.txt' world/ErrorChk.txt || fail "the log names the path"

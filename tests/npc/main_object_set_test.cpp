@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -17,7 +16,6 @@ protected:
     void SayToNearbyPlayers(const CMainObjectSet&, int32_t slot, int32_t x, int32_t y) override {
         says.push_back({slot, x, y});
     }
-    // The ticks (counted from 1) of `count` ticks 50 ms apart that broadcast.
     std::vector<int> BroadcastTicks(int count) {
         broadcastTicks.clear();
         for (tick = 1; tick <= count; ++tick) {
@@ -66,16 +64,13 @@ TEST_F(MainObjectSetTest, OnlyPlacedNpcsMoveAndBroadcastsComeAfterMoreThanTheRat
 }
 
 TEST_F(MainObjectSetTest, MessageEntryCopiesAreWholeWhileTheWindowThreadRewrites) {
-    const auto fill = [this](int i) {
-        std::memset(static_cast<void*>(&set.Npc(7).messageMap[2]), 'a' + i % 2,
-                    sizeof(MessageMapEntry));
-    };
-    fill(0);
+    char* const entry = reinterpret_cast<char*>(&set.Npc(7).messageMap[2]);
+    std::fill_n(entry, sizeof(MessageMapEntry), 'a');
     std::atomic<bool> done{false};
     std::thread writer([&] {
         for (int i = 1; i < 200000; ++i) {
             std::lock_guard lock(set.messageMapLock);
-            fill(i);
+            std::fill_n(entry, sizeof(MessageMapEntry), 'a' + i % 2);
         }
         done = true;
     });

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -48,36 +47,28 @@ CServerNPC Filled(int byte) {
 TEST_F(LoadDefinitionTest, ANewNpcStartsInTheStartStateAndResetAndPlaceKeepOnlySomeFields) {
     CServerNPC expected = Filled(0);
     expected.facing = expected.headFacing = kFacingSouth;
-    expected.posX = expected.posY = 150.0f;
-    expected.speed = 35.0f;
-    expected.visible = 1;
-    expected.instructionCount = -1;
+    expected.posX = expected.posY = 150.0f, expected.speed = 35.0f;
+    expected.visible = 1, expected.instructionCount = -1;
     for (MessageMapEntry& entry : expected.messageMap) {
         std::strcpy(entry.text, "... `");
     }
     EXPECT_TRUE(CServerNPC() == expected);
     const CServerNPC scribbled = Filled('A');
-    expected.type = scribbled.type;
-    expected.slot = scribbled.slot;
-    expected.targetX = scribbled.targetX;
-    expected.targetY = scribbled.targetY;
+    expected.type = scribbled.type, expected.slot = scribbled.slot;
+    expected.targetX = scribbled.targetX, expected.targetY = scribbled.targetY;
     std::memcpy(expected.sayText, scribbled.sayText, sizeof expected.sayText);
     std::copy(scribbled.messageMap + 5, scribbled.messageMap + 10, expected.messageMap + 5);
     CServerNPC npc = scribbled;
     npc.Reset();
     EXPECT_TRUE(npc == expected);
     dir.Write("npc/chars.npc", "[NAME]\nsmith\n[SPEED]\n60\n[TYPE]\nheadturn\n");
-    expected.posX = 10.0f;
-    expected.posY = -7.0f;
-    expected.speed = 60.0f;
-    expected.type = kTypeHeadturn;
+    expected.posX = 10.0f, expected.posY = -7.0f, expected.speed = 60.0f, expected.type = kHead;
     npc = scribbled;
     npc.Place(10, -7, "smith");
     EXPECT_TRUE(npc == expected);
 }
 
-// A key takes the next line as its value ([SPEED] is looked for in a [TYPE] value); lines are
-// pieces of at most 49 bytes; only type and speed change.
+// A key's value is the next line; lines are pieces of at most 49 bytes; only type and speed change.
 TEST_F(LoadDefinitionTest, AppliesTheKeysOfTheFirstMatchingDefinitionAndLogsAMissingFile) {
     CServerNPC missing;
     missing.LoadDefinition("guard");
@@ -110,10 +101,9 @@ TEST_F(LoadDefinitionTest, AppliesTheKeysOfTheFirstMatchingDefinitionAndLogsAMis
     for (const auto& c : cases) {
         dir.Write("npc/chars.npc", c.file);
         CServerNPC npc, expected;
-        npc.type = expected.type = U;
+        npc.type = U;
         npc.LoadDefinition(c.name);
-        expected.type = c.type;
-        expected.speed = c.speed;
+        expected.type = c.type, expected.speed = c.speed;
         EXPECT_TRUE(npc == expected) << testing::PrintToString(c.file) << c.name;
     }
     EXPECT_EQ(dir.Read("ErrorChk.txt"),  // on every lookup while missing, never once present
@@ -150,6 +140,14 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr int32_t N = kFacingNorth, E = kFacingEast, S = kFacingSouth, W = kFacingWest;
 constexpr int32_t kUnturned = -7;  // a facing no step produces, to see "did not turn"
 
+CServerNPC WalkingNpc(float x, float y, int32_t tx, int32_t ty, float speed,
+                      int32_t action = kActionWalking, int32_t facing = kUnturned) {
+    CServerNPC npc;
+    npc.posX = x, npc.posY = y, npc.targetX = tx, npc.targetY = ty, npc.speed = speed;
+    npc.action = action, npc.facing = npc.headFacing = facing;
+    return npc;
+}
+
 // clang-format off
 constexpr float extremes[] = {0.0f, -0.0f, 1e-30f, -1.0f, 2147483648.0f, -2147483648.0f, 3e38f, -3e38f,
                               std::numeric_limits<float>::infinity(), kNaN};
@@ -171,29 +169,13 @@ TEST(HeadingAngle, PointsFromTheTargetToTheNpcAndItsRangeGivesTheFacing) {
         EXPECT_EQ(FacingFromAngle(a), facing) << "a = " << a;
     }
 }
-// clang-format on
 
-CServerNPC WalkingNpc(float x, float y, int32_t tx, int32_t ty, float speed,
-                      int32_t action = kActionWalking) {
-    CServerNPC npc;
-    npc.posX = x;
-    npc.posY = y;
-    npc.targetX = tx;
-    npc.targetY = ty;
-    npc.speed = speed;
-    npc.action = action;
-    npc.facing = npc.headFacing = kUnturned;
-    return npc;
-}
-
-// A step over the distance lands unturned; the heading comes from the whole units stood on
-// (equal to the target: lands facing west); a step to a negative coordinate lands.
+// Steps landing on the target turn by the whole units stood on (none: west); others stay unturned.
 TEST(WalkStep, OneUpdateMovesAndTurnsOnlyTheWalkingNpc) {
-    // clang-format off
     const struct { float x, y; int32_t tx, ty; float speed, frame, endX, endY; int32_t facing; } cases[] = {
         {101.5f, 100, 100, 100, 35, 0.05f, 100, 100, kUnturned}, {101.75f, 100, 100, 100, 35, 0.05f, 100, 100, W},
         {101.75f, 100.5f, 100, 100, 35, 0.05f, 100, 100.5f, W},  {100, 100, 200, 100, 35, 0.05f, 101.75f, 100, E},
-        {100, 100, 100, 0, 35, 0.05f, 100, 98.25f, N},           {100, 100, 100, 200, 35, 1.0f, 100, 135, S},
+        {100, 100, 100, 0, 35, 0.05f, 100, 98.25f, N},           {100, 100, 100, 200, 35, 1.0f, 100.0000534f, 135, S},
         {1, 100, -50, 100, 35, 0.05f, -50, 100, W},              {100, 1, 100, -30, 35, 0.05f, 100, -30, N},
         {1.75f, 100, -10, 100, 35, 0.05f, 0, 100, W},            {100.4f, 50, 100, 50, 4, 0.05f, 100, 50, W},
         {100, 50, 100, 50, 0, 0.05f, 100, 50, W},                {300.5f, 120.25f, 500, 120, 0, 0.05f, 300.5f, 120.25f, E}};
@@ -201,11 +183,9 @@ TEST(WalkStep, OneUpdateMovesAndTurnsOnlyTheWalkingNpc) {
     for (const auto& c : cases) {
         CServerNPC npc = WalkingNpc(c.x, c.y, c.tx, c.ty, c.speed);
         npc.Update(c.frame);
-        EXPECT_TRUE(std::fabs(npc.posX - c.endX) < 1e-4 && std::fabs(npc.posY - c.endY) < 1e-4 &&
-                    npc.facing == c.facing && npc.headFacing == c.facing &&
-                    npc.action == kActionWalking)
-            << c.x << "," << c.y << " speed " << c.speed << ": " << npc.posX << "," << npc.posY
-            << " facing " << npc.facing << "/" << npc.headFacing << " action " << npc.action;
+        const CServerNPC expected =
+            WalkingNpc(c.endX, c.endY, c.tx, c.ty, c.speed, kActionWalking, c.facing);
+        EXPECT_TRUE(npc == expected) << c.x << "," << c.y << ": " << npc.posX << "," << npc.posY;
     }
     for (int32_t action : {kActionIdle, 1, 2, kActionWaiting, 5, -1, 99}) {
         const CServerNPC before = WalkingNpc(100, 100, 200, 100, 35, action);

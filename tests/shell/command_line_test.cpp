@@ -12,24 +12,22 @@ CommandLine Parse(std::vector<const char*> args) {
 }
 
 TEST(CommandLineTest, OptionsAreReadWithTheirDefaults) {
-    const ShellOptions run = Parse({"--headless", "--data", "world", "--start"}).options;
-    EXPECT_TRUE(run.headless && run.start && !run.simulate && run.dataDir == "world");
-    EXPECT_EQ(Parse({"--data=elsewhere"}).options.dataDir, "elsewhere");
-    EXPECT_FALSE(Parse({}).options.headless || Parse({}).options.start);
-    const ShellOptions plain = Parse({"--data", "w", "--simulate", "40"}).options;
-    EXPECT_TRUE(plain.simulate && plain.simulateTicks == 40 && plain.simulateSeed == 1u &&
-                plain.simulateDumpEvery == 40);  // K defaults to N
-    const ShellOptions full =
-        Parse({"--simulate=7", "--dump-every", "3", "--seed=4294967295"}).options;
-    EXPECT_TRUE(full.simulateTicks == 7 && full.simulateDumpEvery == 3 &&
-                full.simulateSeed == 4294967295u);
+    using A = CommandLine::Action;
+    // clang-format off
+    const std::pair<std::vector<const char*>, CommandLine> cases[] = {{{}, {}},
+        {{"--headless", "--data", "world", "--start"}, {A::Run, {"world", true, true, false, 0, 1, 0}, ""}},
+        {{"--data=elsewhere"}, {A::Run, {"elsewhere", false, false, false, 0, 1, 0}, ""}},
+        {{"--data", "w", "--simulate", "40"}, {A::Run, {"w", false, false, true, 40, 1, 40}, ""}},  // K defaults to N
+        {{"--simulate=7", "--dump-every", "3", "--seed=4294967295"}, {A::Run, {"", false, false, true, 7, 4294967295u, 3}, ""}},
+        {{"--start", "--help"}, {A::Help, {"", false, true, false, 0, 1, 0}, ""}}, {{"--version"}, {A::Version, {}, ""}},
+        {{"--port", "1"}, {A::Error, {}, "unknown option '--port'"}}};
+    // clang-format on
+    for (const auto& [args, expected] : cases) {
+        EXPECT_TRUE(Parse(args) == expected) << testing::PrintToString(args);
+    }
 }
 
-TEST(CommandLineTest, HelpVersionAndErrors) {
-    EXPECT_EQ(Parse({"--start", "--help"}).action, CommandLine::Action::Help);
-    EXPECT_EQ(Parse({"--version"}).action, CommandLine::Action::Version);
-    EXPECT_EQ(Parse({"--simulate", "5", "--seed", "4294967295"}).action, CommandLine::Action::Run);
-    EXPECT_EQ(Parse({"--port", "1"}).error, "unknown option '--port'");
+TEST(CommandLineTest, BadLinesAreErrors) {
     // clang-format off
     const std::vector<std::vector<const char*>> bad = {{"--port", "1"}, {"--data"}, {"--data="}, {"--simulate"},
         {"--simulate", "-1"}, {"--simulate", "12x"}, {"--simulate", "5", "--dump-every", "0"},

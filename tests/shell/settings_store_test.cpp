@@ -8,13 +8,11 @@
 
 namespace {
 
-constexpr const char* kName = "Session Name";
-constexpr const char* kPort = "EmberRealms Server Port";
+constexpr const char *kName = "Session Name", *kPort = "EmberRealms Server Port";
 using Read = std::pair<std::string, uint32_t>;
 
 class SettingsStoreTest : public ::testing::Test {
 protected:
-    // The name and the port the key reads, with "default" and 25857 as the defaults.
     Read ReadBoth() {
         char name[260];
         uint32_t port = 1;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdio>
 #include <string>
 
 #include "npc/main_object_set.h"
@@ -30,20 +28,13 @@ TEST(StateBlockTest, PrintsTheClockAndEveryPlacedNpcWithEscapedTexts) {
     NightDay clock{time};
     RuntimeRandom random;
     GameWeather weather{random};
-    clock.InitNightDay();
-    weather.InitWeather();
+    clock.InitNightDay(), weather.InitWeather();
     std::snprintf(clock.clockText, sizeof clock.clockText, "%s", "12 :  1");
-    clock.shownHour = 12;
-    clock.shownMinute = 1;
-    clock.dayCount = 2;
-    weather.raining = 1;
-    weather.publishedVolume = 0.0125f;
+    clock.shownHour = 12, clock.shownMinute = 1, clock.dayCount = 2;
+    weather.raining = 1, weather.publishedVolume = 0.0125f;
     npcs.npcCount = 1;
     CServerNPC& npc = npcs.Npc(0);
-    npc.posX = 1.0f / 3.0f;
-    npc.posY = -2.5f;
-    npc.scriptEnded[1] = 1;
-    npc.currentMessage = -1;
+    npc.posX = 1.0f / 3.0f, npc.posY = -2.5f, npc.scriptEnded[1] = 1, npc.currentMessage = -1;
     std::snprintf(npc.sayText, sizeof npc.sayText, "%s", "Hi \"you\"\\\x01\xE9");
     npc.messageMap[1] = MessageMapEntry{"Where to?", {2, -1}, 2, 0};
     npc.messageMap[6].flag = 1;  // entries 6-10 start with the placeholder too
@@ -54,9 +45,7 @@ TEST(StateBlockTest, PrintsTheClockAndEveryPlacedNpcWithEscapedTexts) {
     std::FILE* out = open_memstream(&buffer, &size);
     PrintStateBlock(out, 12, clock, weather, nullptr, npcs);
     std::fclose(out);
-    const std::string text(buffer, size);
-    std::free(buffer);
-    EXPECT_EQ(text,
+    EXPECT_EQ(std::string(buffer, size),
               "# tick 12\n"
               "clock day=2 hour=12 minute=1 text=\"12 :  1\" sky=0xECF8F7 raining=1 "
               "volume=0.013 lightning=0\n"
@@ -67,6 +56,7 @@ TEST(StateBlockTest, PrintsTheClockAndEveryPlacedNpcWithEscapedTexts) {
               "map 0 2 flag=0 links=2,-1 text=\"Where to?\"\n"
               "map 0 7 flag=1 links= text=\"... `\"\n"
               "map 0 9 flag=0 links= text=\"\"\n");
+    std::free(buffer);
 }
 
 }  // namespace
