@@ -1,7 +1,4 @@
-// The codecs: document examples decode to the values they state and encode back to the same
-// bytes; random messages round-trip whole; no truncation or corruption makes a decoder read
-// outside its input (asan) or accept a field that does not fit. Also enumeration answers, join
-// admission and the transport's timer schedule.
+// The codecs: document examples, whole round trips, truncation and corruption (asan watches).
 
 #include <gtest/gtest.h>
 
@@ -36,7 +33,6 @@ Bytes Hex(std::string_view s) {
     return out;
 }
 
-// A data frame as its header and the payload behind it.
 using Frame = std::pair<DataFrameHeader, Bytes>;
 std::optional<Frame> DecodeFrame(ByteSpan b) {
     ByteSpan p;
@@ -79,7 +75,7 @@ const Guid kInstance = *ParseGuid("{94BE8123-A1AB-48FB-A2E7-23859E658936}");
 const Guid kApplication = *ParseGuid("{61EF80DA-691B-4247-9ADD-1C7BED2BC13E}");
 const Guid kOther = *ParseGuid("{00000001-0000-0000-0000-000000000000}");
 
-// [MC-DPL8R] 4.1: CONNECT, CONNECTED, CONNECTED, then a keep-alive each way.
+// The protocol document's handshake: CONNECT, CONNECTED, CONNECTED, then a keep-alive each way.
 const Bytes kConnect = Hex("88 01 00 00 06 00 01 00 C6 AE C9 79 9D 36 67 23");
 const Bytes kListenerConnected = Hex("88 02 00 00 06 00 01 00 C6 AE C9 79 E1 DF 04 00");
 const Bytes kConnectorConnected = Hex("80 02 01 00 06 00 01 00 C6 AE C9 79 9D 36 67 23");
@@ -121,7 +117,6 @@ TEST(Dplay8Examples, DocumentExamplesDecodeToTheirValuesAndEncodeToTheSameBytes)
     // clang-format on
     for (const auto& [name, bytes, check] : examples)
         EXPECT_EQ(check(bytes), bytes) << name;
-    // Player ids are index and version xored with the instance, as in the message above.
     const Guid nat = *ParseGuid("{C0A65D4F-9CE3-4F70-80DE-3AB4DF6F09B6}");
     const std::tuple<uint32_t, uint32_t, Guid, uint32_t> ids[] = {
         {3, 3, kInstance, 0x948E8120u},
@@ -150,7 +145,7 @@ TEST(Dplay8Examples, ConnectionsReproduceTheHandshakeAndTheRetryOfTheirExamples)
     listener->HandleDatagram(kConnectorConnected, listener_now);
     EXPECT_TRUE(listener->is_connected());
     EXPECT_EQ(Drain(*listener, listener_now), kKeepAlive);
-    // [MC-DPLNAT] 4.2: a CONNECT's retry 200 ms later repeats the timestamp.
+    // The NAT document's CONNECT: its retry 200 ms later repeats the timestamp.
     const Millis t0 = 0x0032CAE4;
     auto c = Connection::Connect({}, 0x50B01CE4, t0);
     EXPECT_EQ(Drain(c, t0), Hex("88 01 00 00 06 00 01 00 E4 1C B0 50 E4 CA 32 00"));
@@ -223,8 +218,7 @@ struct Gen {
     }
 };
 
-// Every short prefix of `encoded` (those shorter than the fixed part must be refused), a few
-// hundred longer ones and single-byte corruptions go through `decode`; on a fifth of the seeds.
+// Prefixes (shorter than the fixed part refused) and corruptions, on a fifth of the seeds.
 template <typename Decode>
 void Torture(const Bytes& encoded, size_t fixed_size, Decode decode, Gen& g) {
     if (g.Below(5) != 0)
@@ -241,7 +235,6 @@ void Torture(const Bytes& encoded, size_t fixed_size, Decode decode, Gen& g) {
     }
 }
 
-// One kind of message: a random one from `make` encodes, decodes whole and survives torture.
 template <typename Make, typename Decode>
 std::function<void(Gen&)> Kind(size_t fixed_size, Make make, Decode decode) {
     return [=](Gen& g) {
@@ -282,8 +275,7 @@ TEST(Dplay8Codec, RandomMessagesAndFramesRoundTripWhole) {
         {"Handshake", Kind(16, [](Gen& g) { const uint8_t ops[] = {kOpConnect, kOpConnected, kOpHardDisconnect};
             return HandshakeFrame{ops[g.Below(3)], g.Coin(), g.U8(), g.U8(), g.U32(), g.U32(), g.U32()}; }, DecodeHandshake)},
         {"Sack", Kind(12, [](Gen& g) { return SackFrame{g.Coin(), g.Coin(), g.U8(), g.U8(), g.U8(), g.U32(), g.Mask(), g.Mask()}; }, DecodeSack)},
-        // A keep-alive (control 0x02) carries the session id and nothing after it; the control
-        // byte expected back is the one on the wire, with the mask bits the encoder set.
+        // A keep-alive carries the session id alone; the encoder sets the mask bits in control.
         {"Data", Kind(4, [](Gen& g) {
             Frame f{{uint8_t(g.U8() | kCommandData), uint8_t(g.U8() & 15), g.U8(), g.U8(), g.Mask(), g.Mask()}, g.Blob(30)};
             if (f.first.control & kControlKeepAliveOrCorrelate)
@@ -321,7 +313,7 @@ TEST(Dplay8Codec, FramesWithStrayBitsAndMessagesOfOtherTypesAreRefused) {
         std::vector({HandlingOf(0xC1), HandlingOf(0xCD), HandlingOf(0xD7), HandlingOf(0x42)}),
         std::vector({CoreHandling::kClientServer, CoreHandling::kIgnored, CoreHandling::kIgnored,
                      CoreHandling::kUnknown}));  // 0xCD migration, 0xD7 groups
-    // An enumeration answer's offsets count from the end of the enum payload, after 4 bytes.
+    // Offsets count from after the 4-byte enum payload.
     wire = Encode(EnumResponse{.session_name = u"S"});
     EXPECT_EQ(std::pair(wire[28], wire[92]), std::pair(uint8_t(88), uint8_t('S')));
     Bytes bad = wire;
