@@ -16,8 +16,7 @@ TEST(ReadFieldNumberTest, FollowsAtoiOnTheFirstCharactersOnly) {
     // clang-format off
     const struct { const char* text; std::size_t maxChars; int32_t expected; } cases[] = {
         {"50", 4, 50}, {"12345", 4, 1234}, {"", 4, 0}, {"abc", 4, 0}, {"  42x", 4, 42},
-        {"-5", 4, -5}, {"+7", 4, 7}, {"1000", 19, 1000},
-        {"9999999999999999999", 19, 2147483647}, {"-9999999999", 19, -2147483647 - 1}};
+        {"-5", 4, -5}, {"+7", 4, 7}, {"1000", 19, 1000}, {"9999999999999999999", 19, 2147483647}, {"-9999999999", 19, -2147483647 - 1}};
     // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(ReadFieldNumber(c.text, c.maxChars), c.expected) << c.text;
@@ -38,9 +37,7 @@ struct ConsoleCommandsTest : ::testing::Test {
     ConsoleCommands commands{
         model, rates, clock, weather,
         ConsoleActions{[this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
-                       [this](float update, float timeout) {
-                           rateMessages.push_back({update, timeout});
-                       }}};
+                       [this](float u, float t) { rateMessages.emplace_back(u, t); }}};
     TerminalCommands terminal{commands};
 };
 
@@ -68,11 +65,10 @@ TEST_F(ConsoleCommandsTest, InitialiseShowsTheSettingsAndAppliesTheFieldTexts) {
 TEST_F(ConsoleCommandsTest, ApplyChangesReadsFourCharactersAndTellsPlayersOnlyWhenThereAreSome) {
     using enum ConsoleField;
     // clang-format off
-    const std::pair<ConsoleField, const char*> fields[] = {
-        {UpdateRate, "12345"}, {ReliableRate, "77"}, {NpcUpdateRate, "99999"}, {MessageTimeout, ""}, {DayLength, "24"}};
+    const std::pair<ConsoleField, const char*> fields[] = {{UpdateRate, "12345"}, {ReliableRate, "77"}, {NpcUpdateRate, "99999"},
+                                                           {MessageTimeout, ""}, {DayLength, "24"}};
+    for (auto [field, text] : fields) model.SetText(field, text);
     // clang-format on
-    for (auto [field, text] : fields)
-        model.SetText(field, text);
     commands.Press(ConsoleButton::ApplyChanges);
     EXPECT_EQ(Rates(rates), std::tuple(1234.0f, 77, 9999, 0.0f));
     EXPECT_FLOAT_EQ(clock.ticksPerHour, 1.0f);
@@ -94,13 +90,10 @@ TEST_F(ConsoleCommandsTest, TerminalStatusShowsEveryFieldUnderItsLabel) {
 TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFatal) {
     // clang-format off
     const struct { const char* line; std::string reply; } cases[] = {
-        {"", ""}, {"   \t ", ""}, {"set session  The Old Keep ", ""}, {"set daylength 24", ""},
-        {"apply", ""}, {"set port 12ab", "set: port takes digits only\n"},
-        {"set gametime 5", "set: unknown field 'gametime'; type help for the list\n"},
-        {"rain 75", ""}, {"rain -1", "set: rainvolume takes digits only\n"},
-        {"stop", "the server is not started\n"}, {"start", ""},
-        {"frobnicate now", "unknown command 'frobnicate'; type help for the list\n"},
-        {"players", "no players\n"}, {"exit", ""}};
+        {"", ""}, {"   \t ", ""}, {"set session  The Old Keep ", ""}, {"set daylength 24", ""}, {"apply", ""},
+        {"set port 12ab", "set: port takes digits only\n"}, {"set gametime 5", "set: unknown field 'gametime'; type help for the list\n"},
+        {"rain 75", ""}, {"rain -1", "set: rainvolume takes digits only\n"}, {"stop", "the server is not started\n"}, {"start", ""},
+        {"frobnicate now", "unknown command 'frobnicate'; type help for the list\n"}, {"players", "no players\n"}, {"exit", ""}};
     // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(terminal.Execute(c.line), c.reply) << c.line;
@@ -114,9 +107,8 @@ TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFat
               "set: session cannot be changed while the server is hosting\n");
     commands.SetClosed();  // a closed console takes no commands
     model.SetText(ConsoleField::UpdateRate, "1");
-    for (auto button :
-         {ConsoleButton::Start, ConsoleButton::RainApply, ConsoleButton::ApplyChanges})
-        commands.Press(button);
+    for (auto b : {ConsoleButton::Start, ConsoleButton::RainApply, ConsoleButton::ApplyChanges})
+        commands.Press(b);
     commands.Exit();
     EXPECT_EQ(std::tuple(toggles, closes, rates.updateRate.load()), std::tuple(1, 1, 50.0f));
 }

@@ -37,10 +37,8 @@ struct ConsoleSessionViewTest : ::testing::Test, SessionTestWorld {
     FakeSession* fake = nullptr;
     HRESULT hostResult = S_OK;
     NetworkSession session{settings, rates, random, World(), view, [this] {
-                               auto created = std::make_unique<FakeSession>();
-                               created->hostResult = hostResult;
-                               fake = created.get();
-                               return created;
+                               fake = new FakeSession, fake->hostResult = hostResult;
+                               return std::unique_ptr<SessionService>(fake);
                            }};
 };
 
@@ -67,8 +65,8 @@ TEST_F(ConsoleSessionViewTest, JoinsAndLeavesReachTheListAndCountOnlyThroughTheP
     const DPNID third = fake->Connect(u"third");
     EXPECT_TRUE(model.PlayerLines().empty());  // nothing touched from the session's threads
     RunPosted();
-    EXPECT_EQ(model.Text(ConsoleField::PlayersInGame), "3");
-    EXPECT_EQ(model.PlayerLines(), (std::vector<std::string>{"first", "second", "third"}));
+    EXPECT_EQ(std::tuple(model.Text(ConsoleField::PlayersInGame), model.PlayerLines()),
+              std::tuple("3", std::vector<std::string>{"first", "second", "third"}));
 
     fake->Disconnect(second);
     RunPosted();
@@ -87,11 +85,10 @@ TEST_F(ConsoleSessionViewTest, JoinsAndLeavesReachTheListAndCountOnlyThroughTheP
 TEST_F(ConsoleSessionViewTest, AFailedStartClosesTheConsoleAfterTheCommandReturns) {
     hostResult = E_FAIL;
     commands.Press(ConsoleButton::Start);
-    EXPECT_EQ(exits, 0);
-    EXPECT_EQ(model.Text(ConsoleField::ServerStatus), "Starting Server...");
+    EXPECT_EQ(std::tuple(exits, model.Text(ConsoleField::ServerStatus)),
+              std::tuple(0, "Starting Server..."));
     RunPosted();
-    EXPECT_EQ(exits, 1);
-    EXPECT_EQ(model.StartButtonText(), "Start Server");
+    EXPECT_EQ(std::tuple(exits, model.StartButtonText()), std::tuple(1, "Start Server"));
 }
 
 }  // namespace

@@ -33,7 +33,6 @@ struct Dplay8SessionLoopback : ::testing::Test, SessionRig {
     }
     Dplay8Session* udp = nullptr;
 };
-// clang-format on
 
 // Eight clients join, move and chat at once, the first renames, half leave, and stopping the
 // server ends the rest. Run under ThreadSanitizer too.
@@ -42,8 +41,7 @@ TEST_F(Dplay8SessionLoopback, ManyClientsPlayingAtOnceAreAllServedUntilTheServer
     ASSERT_EQ(session.StartServer(), S_OK);
     const auto found = UdpTestClient(udp->port()).Enumerate(kApp);
     ASSERT_TRUE(found);
-    EXPECT_EQ(std::tuple(found->session_name, found->flags & dplay8::kSessionClientServer,
-                         found->instance.IsZero()),
+    EXPECT_EQ(std::tuple(found->session_name, found->flags & dplay8::kSessionClientServer, found->instance.IsZero()),
               std::tuple(u"Dragon Keep", dplay8::kSessionClientServer, false));
     std::vector<std::unique_ptr<UdpTestClient>> clients;
     std::string joins;
@@ -59,41 +57,32 @@ TEST_F(Dplay8SessionLoopback, ManyClientsPlayingAtOnceAreAllServedUntilTheServer
             if (n % 10 == 0)
                 clients[i]->Queue(Msg(kMsgChat, {'h', 'i', 0}));
         }
-        for (auto& c : clients)
-            c->PumpFor(0);
+        for (auto& c : clients) c->PumpFor(0);
     }
-    for (auto& c : clients)
-        ASSERT_TRUE(c->PumpUntil([&] { return Count(*c, kMsgNearbyPlayers) == kReports; }, 5000));
+    for (auto& c : clients) ASSERT_TRUE(c->PumpUntil([&] { return Count(*c, kMsgNearbyPlayers) == kReports; }, 5000));
     UdpTestClient& first = *clients[0];
     const DPNID a = first.dpnid();
-    EXPECT_EQ(
-        std::tuple(first.messages[0], first.messages[1], GetU32(first.messages[2].data())),
-        std::tuple(V(BuildPlayerJoined(a, "p0")), V(BuildWelcome(a, 50, 60)), kMsgSkyWeather));
+    EXPECT_EQ(std::tuple(first.messages[0], first.messages[1], GetU32(first.messages[2].data())),
+              std::tuple(V(BuildPlayerJoined(a, "p0")), V(BuildWelcome(a, 50, 60)), kMsgSkyWeather));
     PlayerRecord seen;
     ASSERT_TRUE(session.WithPlayerStatistics(a, [&](const PlayerRecord& r) { seen = r; }));
-    EXPECT_TRUE(seen.msgsReceived >= kReports && seen.msgsSent >= kReports + 3 &&
-                seen.latency < 1000 && seen.msgsTimedOut == 0)
+    EXPECT_TRUE(seen.msgsReceived >= kReports && seen.msgsSent >= kReports + 3 && seen.latency < 1000 && seen.msgsTimedOut == 0)
         << seen.msgsSent;
     ASSERT_TRUE(first.session().SetName(u"Alicia", 1, dplay8::MonotonicMillis()));
     PlayerInfo info;  // the seam hears of it on a handler thread
-    EXPECT_TRUE(first.PumpUntil(
-        [&] { return udp->GetClientInfo(a, info) == S_OK && info.name == u"Alicia"; }));
+    EXPECT_TRUE(first.PumpUntil([&] { return udp->GetClientInfo(a, info) == S_OK && info.name == u"Alicia"; }));
 
     const auto half = clients.begin() + kClients / 2;
-    for (auto gone = clients.begin(); gone != half; ++gone)
-        ASSERT_TRUE((*gone)->Leave());
+    for (auto gone = clients.begin(); gone != half; ++gone) ASSERT_TRUE((*gone)->Leave());
     for (auto stays = half; stays != clients.end(); ++stays)
         ASSERT_TRUE((*stays)->PumpUntil([&] {
             return session.playerCount() == kClients / 2 &&
-                   std::all_of(clients.begin(), half, [&](auto& gone) {
-                       return Count(**stays, kMsgPlayerLeft, gone->dpnid()) == 1;
-                   });
+                   std::all_of(clients.begin(), half, [&](auto& gone) { return Count(**stays, kMsgPlayerLeft, gone->dpnid()) == 1; });
         }));
     const uint16_t port = udp->port();
     // The clients answer the close from another thread while the server waits for them.
     std::thread pump([&] {
-        for (auto stays = half; stays != clients.end(); ++stays)
-            (*stays)->PumpUntil([&] { return (*stays)->ended(); });
+        for (auto stays = half; stays != clients.end(); ++stays) (*stays)->PumpUntil([&] { return (*stays)->ended(); });
     });
     session.StopServer(true);
     pump.join();
@@ -105,7 +94,6 @@ TEST_F(Dplay8SessionLoopback, ManyClientsPlayingAtOnceAreAllServedUntilTheServer
 
 // The seam's own rules for the server's player and its guards; a port in use is refused.
 TEST(Dplay8SessionHosting, TheServersOwnPlayerLivesFromHostToClose) {
-    // clang-format off
     std::vector<std::pair<uint32_t, DPNID>> calls;  // the caller's thread only: no client joins
     Dplay8Session seam({false}), second({false});
     ApplicationDesc desc{DPNSESSION_CLIENT_SERVER, {}, kApplicationGuid, 0, u"seam"};
@@ -139,7 +127,6 @@ TEST(Dplay8SessionHosting, TheServersOwnPlayerLivesFromHostToClose) {
     EXPECT_EQ(std::tuple(context, count, ids[0]), std::tuple(nullptr, 1u, self));
     EXPECT_EQ(calls, (std::vector<std::pair<uint32_t, DPNID>>{{DPN_MSGID_CREATE_PLAYER, self},
                                                               {DPN_MSGID_DESTROY_PLAYER, self}}));
-    // clang-format on
 }
 
 }  // namespace

@@ -22,17 +22,12 @@ Step Join(float x = 0, float y = 0, std::u16string name = u"p") {
 }
 Step Send(int who, Bytes bytes) { return [=](Rig& r) { r.fake->Deliver(P(who), bytes); }; }
 Step Npc(int slot, float x, float y) {
-    return [=](Rig& r) {
-        CServerNPC& npc = r.npcs.Npc(slot);
-        npc.posX = x, npc.posY = y, npc.facing = kFacingEast, npc.action = kActionWaiting, r.npcs.npcCount = slot + 1;
-    };
+    return [=](Rig& r) { auto& n = r.npcs.Npc(slot);
+        n.posX = x, n.posY = y, n.facing = kFacingEast, n.action = kActionWaiting, r.npcs.npcCount = slot + 1; };
 }
 Step Timeout(float ms) { return [=](Rig& r) { r.rates.messageTimeout = ms, Send(0, Pos(kMsgPlayerStopped, 0, 0))(r); }; }
 Step Reliable(int rate) {
-    return [=](Rig& r) {
-        r.rates.reliableRate = rate;
-        for (int i = 0; i < 200; ++i) r.session.SendWithReliableRate(P(0), Bytes{1}, false, 0);
-    };
+    return [=](Rig& r) { r.rates.reliableRate = rate; for (int i = 0; i < 200; ++i) r.session.SendWithReliableRate(P(0), Bytes{1}, false, 0); };
 }
 const Step kBroadcast = [](Rig& r) { r.session.Broadcast(r.npcs); };
 
@@ -53,12 +48,7 @@ Bytes NpcUpdate(int slots, int32_t x, int32_t step, int32_t y) {
 }
 Bytes NpcText(uint8_t entry, uint8_t slot, uint8_t high = 0) { return Msg(kMsgNpcText, {entry, high, high, high, slot, 0, 0, 0}); }
 
-struct Case {
-    const char* name;
-    std::vector<Step> setup, act;
-    std::vector<Sent> out;  // every send the act made, in order
-    int players;
-};
+struct Case { const char* name; std::vector<Step> setup, act; std::vector<Sent> out; int players; };  // out: every send of the act
 
 std::vector<Case> Cases() {
     std::vector<Step> crowd = {Join()}, npcs20;
@@ -83,15 +73,13 @@ std::vector<Case> Cases() {
         {"a newcomer is announced, welcomed, told of every player and tag, then of the sky",
          {Join(0, 0, u"alice"), Send(0, Msg(kMsgPlayerTag, {0x2A, 0, 0, 0})), Join(0, 0, u"bob")},
          {[](Rig& r) { r.fake->Connect(u"AVeryLongPlayerName"); }},
-         {Plain(kAllPlayers, BuildPlayerJoined(P(2), "AVeryLongPlay")),
-          Plain(P(2), BuildWelcome(P(2), 50.0f, 60.0f)),
+         {Plain(kAllPlayers, BuildPlayerJoined(P(2), "AVeryLongPlay")), Plain(P(2), BuildWelcome(P(2), 50.0f, 60.0f)),
           Plain(P(2), BuildPlayerJoined(P(0), "alice")), Plain(P(2), BuildPlayerTag(P(0), 0x2A)),
           Plain(P(2), BuildPlayerJoined(P(1), "bob")), Plain(P(2), BuildPlayerTag(P(1), 0)),
           Plain(P(2), BuildSkyWeather(kSky, 12.5f, 1))}, 3},
         {"a failed enumeration cuts the welcome short", {Join()},
          {[](Rig& r) { r.fake->enumerateResult = E_FAIL, r.fake->Connect(u"p"); }},
-         {Plain(kAllPlayers, BuildPlayerJoined(P(1), "p")),
-          Plain(P(1), BuildWelcome(P(1), 50.0f, 60.0f))}, 2},
+         {Plain(kAllPlayers, BuildPlayerJoined(P(1), "p")), Plain(P(1), BuildWelcome(P(1), 50.0f, 60.0f))}, 2},
         {"a player without client information gets no record and is ignored", {Join()},
          {[](Rig& r) { r.fake->clientInfoResult = E_FAIL; }, Join(1, 1), [](Rig& r) {
              EXPECT_EQ(r.fake->lastCreateResult, E_FAIL); r.fake->Disconnect(P(1)); }}, {}, 1},
@@ -107,8 +95,7 @@ std::vector<Case> Cases() {
          {Join(), Join(300, 0), Join(299.9f, 0), Join(0, -299.9f), Join(-300, 0)},
          {Send(0, Pos(kMsgPlayerStopped, 0.9f, 0)), Send(0, Pos(kMsgPlayerStopped, -0.9f, 0))},
          {Rated(P(0), near), Rated(P(0), near)}, 5},
-        {"at most fifteen nearby players are listed", crowd,
-         {Send(0, Pos(kMsgPlayerStopped, 0, 0))}, {Rated(P(0), Nearby(first15))}, 21},
+        {"at most fifteen nearby players are listed", crowd, {Send(0, Pos(kMsgPlayerStopped, 0, 0))}, {Rated(P(0), Nearby(first15))}, 21},
         {"chat reaches only others strictly within 200, cut to 499 characters",
          {Join(), Join(200, 0), Join(199.9f, 0), Join(0, -199), Join(-200, 0)},
          {Send(0, Msg(kMsgChat, Bytes(600, 'z')))}, {Plain(P(2), chat), Plain(P(3), chat)}, 5},
@@ -134,8 +121,7 @@ std::vector<Case> Cases() {
         {"an npc is seen strictly within 300 of its whole-unit position",
          {Npc(0, 500.7f, 200.2f), Join(200, 200), Join(200.5f, 200), Join(799.5f, 200),
           Join(800, 200)}, {kBroadcast}, {Rated(P(1), npc), Rated(P(2), npc)}, 4},
-        {"an update lists at most fifteen npcs", npcs20, {kBroadcast},
-         {Rated(P(0), NpcUpdate(15, 0, 5, 0))}, 1},
+        {"an update lists at most fifteen npcs", npcs20, {kBroadcast}, {Rated(P(0), NpcUpdate(15, 0, 5, 0))}, 1},
         {"unplaced npcs are not sent and a player far from all gets nothing",
          {Npc(0, 0, 0), Join(), Join(1000, 0)}, {kBroadcast}, {Rated(P(0), NpcUpdate(1, 0, 0, 0))}, 2},
         {"say text reaches players strictly within 80 of the given point; bad slots say nothing",
@@ -143,17 +129,14 @@ std::vector<Case> Cases() {
              for (int slot : {3, -1, 50}) r.session.SayToNearbyPlayers(r.npcs, slot, 100, 100); }},
          {Plain(P(0), say), Plain(P(2), say)}, 4},
         {"sky and rates go to all", {Join(), Join()},
-         {[](Rig& r) { r.session.SendSkyWeather(kSky, 2.5f, 1); },
-          [](Rig& r) { r.rates.updateRate = 25.0f, r.session.SendRateSettings(); }},
-         {Plain(kAllPlayers, BuildSkyWeather(kSky, 2.5f, 1)),
-          Plain(kAllPlayers, BuildRateSettings(25.0f, 60.0f))}, 2},
+         {[](Rig& r) { r.session.SendSkyWeather(kSky, 2.5f, 1), r.rates.updateRate = 25.0f, r.session.SendRateSettings(); }},
+         {Plain(kAllPlayers, BuildSkyWeather(kSky, 2.5f, 1)), Plain(kAllPlayers, BuildRateSettings(25.0f, 60.0f))}, 2},
         {"send paths keep their flags; a time-out is in whole milliseconds", {Join()},
          {[=](Rig& r) { r.session.SendPlain(P(0), m); },
           [=](Rig& r) { r.session.SendWithReliableRate(P(0), m, true, 7); },
           Timeout(60.9f), Timeout(0), Timeout(-5), Timeout(nan), Timeout(1e10f)},
-         {Plain(P(0), m), Plain(P(0), m, DPNSEND_GUARANTEED, 7), Rated(P(0), none, 60),
-          Rated(P(0), none, 0), Rated(P(0), none, 0), Rated(P(0), none, 0),
-          Rated(P(0), none, 0xFFFFFFFF)}, 1},
+         {Plain(P(0), m), Plain(P(0), m, DPNSEND_GUARANTEED, 7), Rated(P(0), none, 60), Rated(P(0), none, 0),
+          Rated(P(0), none, 0), Rated(P(0), none, 0), Rated(P(0), none, 0xFFFFFFFF)}, 1},
         {"a send is guaranteed when its own draw, mod 100, is below the reliable rate", {Join()},
          {Reliable(50), Reliable(95), Reliable(0), Reliable(100), Reliable(-1)}, draws, 1},
         {"players are enumerated as the session grows; statistics come from the connection",
@@ -197,7 +180,6 @@ std::vector<Case> Cases() {
              EXPECT_EQ(r.session.EnumeratePlayers(ids), DPNERR_UNINITIALIZED); }}, {}, 0},
     };
 }
-// clang-format on
 
 TEST(NetworkSessionTest, WhatComesInDecidesExactlyWhatGoesOut) {
     for (const Case& c : Cases()) {
@@ -207,11 +189,9 @@ TEST(NetworkSessionTest, WhatComesInDecidesExactlyWhatGoesOut) {
         rig.npcs.Npc(49).messageMap[9] = kLastWords, std::strcpy(rig.npcs.Npc(3).sayText, "Halt!");
         ASSERT_EQ(rig.session.StartServer(), S_OK);
         EXPECT_TRUE(rig.fake->TakeSent().empty());  // the server's own player is not announced
-        for (const Step& step : c.setup)
-            step(rig);
+        for (const Step& step : c.setup) step(rig);
         rig.fake->TakeSent();
-        for (const Step& step : c.act)
-            step(rig);
+        for (const Step& step : c.act) step(rig);
         const auto sent = rig.session.hosting() ? rig.fake->TakeSent() : std::vector<Sent>{};
         EXPECT_EQ(sent, c.out);  // a stopped session's sends went nowhere
         EXPECT_EQ(rig.session.playerCount(), c.players);

@@ -28,8 +28,7 @@ struct RecordingConsole : SessionConsole {
     void PostPlayerLeft(DPNID id) override { Log("-" + std::to_string(id)); }
     void Log(const std::string& entry) { std::lock_guard lock(mutex); log += entry + "|"; }
     std::string Take() { std::lock_guard lock(mutex); return std::exchange(log, {}); }  // since the last call
-    std::mutex mutex;
-    std::string log;
+    std::mutex mutex; std::string log;
 };
 
 struct SessionRig : SessionTestWorld {

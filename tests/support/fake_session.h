@@ -1,6 +1,6 @@
 #pragma once
-// An in-process session: the test plays the clients (each call returns what the server's
-// handler returned) and reads every send the server made, in order.
+// An in-process session: the test plays the clients (getting the server handler's answers) and
+// reads its sends.
 
 #include <atomic>
 #include <map>
@@ -13,6 +13,7 @@
 
 #include "net/session_service.h"
 
+// clang-format off
 class FakeSession final : public SessionService {
 public:
     static constexpr DPNID kServerPlayer = 0x00200001, kFirstClient = 0x00300001;
@@ -24,8 +25,7 @@ public:
         bool operator==(const Sent&) const = default;
         friend std::ostream& operator<<(std::ostream& out, const Sent& s) {
             out << "{to " << s.target << " timeout " << s.timeoutMs << " flags " << s.flags << ":";
-            for (uint8_t b : s.bytes)
-                out << ' ' << int(b);
+            for (uint8_t b : s.bytes) out << ' ' << int(b);
             return out << '}';
         }
     };
@@ -40,8 +40,7 @@ public:
     DPNID Connect(const std::u16string& name) {
         std::shared_lock running(calls_);
         std::unique_lock lock(mutex_);
-        if (closed_)
-            return 0;
+        if (closed_) return 0;
         CreatePlayerMessage message{nextId_++, nullptr};
         players_[message.player].name = name;
         lock.unlock();
@@ -50,18 +49,12 @@ public:
         return players_[message.player].context = message.playerContext, message.player;
     }
     HRESULT Disconnect(DPNID player) { return Notify(player, DPN_MSGID_DESTROY_PLAYER, {}); }
-    HRESULT Deliver(DPNID from, const std::vector<uint8_t>& bytes) {
-        return Notify(from, DPN_MSGID_RECEIVE, bytes);
-    }
-    std::vector<Sent> TakeSent() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(sent_, {});
-    }
+    HRESULT Deliver(DPNID from, const std::vector<uint8_t>& bytes) { return Notify(from, DPN_MSGID_RECEIVE, bytes); }
+    std::vector<Sent> TakeSent() { std::lock_guard lock(mutex_); return std::exchange(sent_, {}); }
 
     HRESULT Initialize(MessageHandler handler) override { return handler_ = handler, S_OK; }
     HRESULT Host(const ApplicationDesc& desc, uint32_t port) override {
-        if (Failed(hostResult))
-            return hostResult;
+        if (Failed(hostResult)) return hostResult;
         hostedDesc = desc, hostedPort = port;
         CreatePlayerMessage self{kServerPlayer, nullptr};
         handler_(DPN_MSGID_CREATE_PLAYER, &self);
@@ -69,30 +62,24 @@ public:
         players_[kServerPlayer].context = self.playerContext;
         return S_OK;
     }
-    HRESULT SendTo(DPNID target, const uint8_t* data, uint32_t size, uint32_t timeoutMs,
-                   uint32_t flags) override {
+    HRESULT SendTo(DPNID target, const uint8_t* data, uint32_t size, uint32_t timeoutMs, uint32_t flags) override {
         std::lock_guard lock(mutex_);
-        if (target != kAllPlayers && !players_.contains(target))
-            return DPNERR_INVALIDPLAYER;
+        if (target != kAllPlayers && !players_.contains(target)) return DPNERR_INVALIDPLAYER;
         sent_.push_back({target, {data, data + size}, timeoutMs, flags});
         return S_OK;
     }
     HRESULT GetClientInfo(DPNID player, PlayerInfo& info) override {
-        return With(player, false, [&](Player& p) {
-            return Failed(clientInfoResult) ? clientInfoResult : (info.name = p.name, S_OK);
-        });
+        return With(player, false, [&](Player& p) { return Failed(clientInfoResult) ? clientInfoResult : (info.name = p.name, S_OK); });
     }
     HRESULT EnumPlayersAndGroups(DPNID* ids, uint32_t* count, uint32_t) override {
-        if (Failed(enumerateResult))
-            return enumerateResult;
+        if (Failed(enumerateResult)) return enumerateResult;
         std::lock_guard lock(mutex_);
         const auto total = uint32_t(players_.size());
         if (ids == nullptr || *count < total) {
             *count = total + (ids ? 0 : uint32_t(enumerateGrowth));
             return DPNERR_BUFFERTOOSMALL;
         }
-        for (const auto& entry : players_)
-            *ids++ = entry.first;
+        for (const auto& entry : players_) *ids++ = entry.first;
         *count = total;
         return S_OK;
     }
@@ -115,16 +102,12 @@ public:
     }
 
 private:
-    struct Player {
-        std::u16string name;
-        void* context = nullptr;
-    };
+    struct Player { std::u16string name; void* context = nullptr; };
     // Runs f on the player (the server's own only with self) under the lock.
     HRESULT With(DPNID id, bool self, auto f) {
         std::lock_guard lock(mutex_);
         const auto it = players_.find(id);
-        return it == players_.end() || (id == kServerPlayer && !self) ? DPNERR_INVALIDPLAYER
-                                                                      : f(it->second);
+        return it == players_.end() || (id == kServerPlayer && !self) ? DPNERR_INVALIDPLAYER : f(it->second);
     }
     HRESULT Notify(DPNID player, uint32_t messageId, const std::vector<uint8_t>& bytes) {
         std::shared_lock running(calls_);
@@ -132,15 +115,12 @@ private:
         {
             std::lock_guard lock(mutex_);
             const auto it = players_.find(player);
-            if (closed_ || it == players_.end())
-                return DPNERR_INVALIDPLAYER;
+            if (closed_ || it == players_.end()) return DPNERR_INVALIDPLAYER;
             message.playerContext = it->second.context;
-            if (messageId == DPN_MSGID_DESTROY_PLAYER)
-                players_.erase(it);
+            if (messageId == DPN_MSGID_DESTROY_PLAYER) players_.erase(it);
         }
         DestroyPlayerMessage destroy{player, message.playerContext};
-        return handler_(messageId,
-                        messageId == DPN_MSGID_RECEIVE ? &message : static_cast<void*>(&destroy));
+        return handler_(messageId, messageId == DPN_MSGID_RECEIVE ? &message : static_cast<void*>(&destroy));
     }
 
     std::mutex mutex_;

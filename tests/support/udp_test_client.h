@@ -88,8 +88,7 @@ private:
             SendRaw(out);
         const Millis wake = session_ ? std::min(deadline, session_->NextTimeout()) : deadline;
         pollfd p{fd_, POLLIN, 0};
-        // Short waits: what the test waits for may happen on the host's threads, not on this
-        // socket.
+        // Short waits: what the test awaits may happen on the host's threads, not this socket.
         poll(&p, 1, int(std::clamp<Millis>(wake - now, 0, 2)));
         now = dplay8::MonotonicMillis();
         for (ssize_t got; (got = recv(fd_, buffer_.data(), buffer_.size(), 0)) >= 0;) {
