@@ -21,7 +21,7 @@ TEST(ConcurrencyTest, PlayersComeAndGoWhileTheWindowThreadTicks) {
             // At a pace: a spinning window thread would bury the clients under broadcasts.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             rig.time.Advance(50), rig.npcs.Tick(0.05f);
-            std::lock_guard{rig.session.playerLock()};  // as the XScript run holds it
+            std::lock_guard players(rig.session.playerLock());  // as the XScript run holds it
             std::lock_guard lock(rig.npcs.messageMapLock);
             std::strcpy(rig.npcs.Npc(1).messageMap[0].text,
                         rig.time.Milliseconds() % 100 ? "odd" : "even");
