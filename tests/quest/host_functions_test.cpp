@@ -48,18 +48,12 @@ TEST_F(HostFunctionsTest, CallsTakeTheirArgumentsAndPushWhatTheyRead) {
     // clang-format off
     Npc(1).posX = 123.9f; Npc(1).posY = -4.5f; Npc(1).currentMessage = -2; Npc(1).instruction = 4; Npc(1).scriptEnded[0] = 1;
     Npc(2).scriptEnded[1] = 1; Npc(2).scriptEnded[9] = 1;
-    // clang-format on
     const auto maps = [this] {
         std::string text;
-        for (int slot = 0; slot < CMainObjectSet::kSlotCount; ++slot) {
-            for (const MessageMapEntry& entry : Npc(slot).messageMap) {
-                text += Entry(entry) + "|";
-            }
-        }
+        for (int slot = 0; slot < CMainObjectSet::kSlotCount; ++slot) { for (const MessageMapEntry& entry : Npc(slot).messageMap) { text += Entry(entry) + "|"; } }
         return text;
     };
     const std::string before = maps(), log = world.Log();
-    // clang-format off
     const std::pair<const char*, const char*> cases[] = {
         // The property is named exactly; the pushed value is made from an integer.
         {"GetVar|NPC|2|XPOS", "123"}, {"GetVar|NPC|2|YPOS", "-4"}, {"GetVar|NPC|2|MESSAGE", "-2"}, {"GetVar|NPC|2|INSTRUCTION", "5"},
@@ -182,47 +176,35 @@ TEST(PersonScriptStoreTest, RegistersEachNameOnceAndReadsItsFileOneRecordPerRead
     QuestWorld world;
     const std::string kept(51, 'n');  // names keep their first 51 characters
     const std::string many(kPersonScriptMaxReads + 5, '\n');
+    // clang-format off
     const std::pair<std::string, std::string> files[] = {
-        // clang-format off
         {"three.txt", "NPC[01]>WALKTO(1,2)\nNPC[01]>SAY ($Hi$)\nEND"}, {"crlf.txt", "a\r\nb\r\n"}, {"empty.txt", ""},
         {"long.txt", std::string(2500, 'x') + "\n"},  // 1023 + 1023 + 455 bytes
         {"edge.txt", std::string(1023, 'y') + "\n"},  // the line end is a read of its own
         {"sub/inner.txt", "one\n"}, {"walk.txt", "one\n"}, {"folder/inside.txt", "x\n"}, {"a..b", "x\n"},
         {kept, "a\nb\n"}, {"many.txt", many}, {"../secret.txt", "secret\n"},
-        // clang-format on
     };
-    for (const auto& [path, content] : files) {
-        world.dir.Write("script/" + path, content);
-    }
+    for (const auto& [path, content] : files) { world.dir.Write("script/" + path, content); }
     CPersonScriptStore store;
     // Names are compared exactly; files outside the script folder, or not regular, are not read.
-    // clang-format off
     for (const std::string& name : std::vector<std::string>{
              "three.txt", "crlf.txt", "empty.txt", "long.txt", "edge.txt", "sub\\inner.txt", "walk.txt",
              "walk.txt", "Walk.txt", "missing.txt", "missing.txt", "..\\secret.txt", "../secret.txt",
-             "folder", "folder/../../secret.txt", "..", "", "a..b", kept + "-and-more", kept, "many.txt"}) {
-        // clang-format on
-        store.AddFile(name.c_str());
-    }
+             "folder", "folder/../../secret.txt", "..", "", "a..b", kept + "-and-more", kept, "many.txt"}) { store.AddFile(name.c_str()); }
     std::string listing;
     for (size_t i = 0; i < store.Files().size(); ++i) {
         const PersonScriptFile& file = store.Files()[i];
         listing += file.name + (":" + std::to_string(file.lines.size())) + " ";
         EXPECT_EQ(file.ordinal, static_cast<int32_t>(i));
-        for (size_t read = 0; read < file.lines.size(); ++read) {
-            ASSERT_EQ(file.lines[read].read, static_cast<int32_t>(read));
-        }
+        for (size_t read = 0; read < file.lines.size(); ++read) { ASSERT_EQ(file.lines[read].read, static_cast<int32_t>(read)); }
     }
-    // clang-format off
     EXPECT_EQ(listing, "three.txt:3 crlf.txt:2 empty.txt:0 long.txt:3 edge.txt:2 sub\\inner.txt:1 walk.txt:1 Walk.txt:0 missing.txt:0 "
               "..\\secret.txt:0 ../secret.txt:0 folder:0 folder/../../secret.txt:0 ..:0 :0 a..b:1 " + kept + ":2 many.txt:10000 ");
-    // clang-format on
     EXPECT_EQ(Count(world.Log(), "Error: Could not open Person Script File:\n"), 8);
     EXPECT_EQ(Count(world.Log(), "\nscript\\missing.txt"), 1);
     // The store is bounded: further names are not registered, and the log says so once.
-    for (int i = 0; i < kPersonScriptMaxFiles; ++i) {
-        store.AddFile(("f" + std::to_string(i)).c_str());
-    }
+    for (int i = 0; i < kPersonScriptMaxFiles; ++i) { store.AddFile(("f" + std::to_string(i)).c_str()); }
+    // clang-format on
     EXPECT_EQ(store.Files().size(), static_cast<size_t>(kPersonScriptMaxFiles));
     EXPECT_EQ(store.Files().back().name, "f" + std::to_string(kPersonScriptMaxFiles - 19));
     EXPECT_EQ(Count(world.Log(), "Too many person script files"), 1);

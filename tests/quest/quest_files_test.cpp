@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "npc/npc_codes.h"
 #include "quest/quest_field.h"
 #include "quest/quest_text_form.h"
 #include "quest/server_quest_loader.h"
@@ -51,18 +50,14 @@ std::string Placed(QuestWorld& world, const std::vector<std::string>& quest,
                     "[NAME]\nGuard\n[TYPE]\npersonscript\n[SPEED]\n40\n"
                     "[NAME]\nOld Guard\n[TYPE]\nheadturn\n[SPEED]\n20\n");
     std::string placed;
+    // clang-format off
     world.Loader().onPlaced = [&](int32_t slot, int32_t, int32_t, const char* name) {
         const CServerNPC& npc = world.npcs.Npc(slot);
-        placed += std::to_string(npc.slot) + ":" + name + "@" + std::to_string(int(npc.posX)) +
-                  "," + std::to_string(int(npc.posY)) + " " + std::to_string(npc.type) + " " +
-                  std::to_string(int(npc.speed)) + " ";
+        placed += std::to_string(npc.slot) + ":" + name + "@" + std::to_string(int(npc.posX)) + "," + std::to_string(int(npc.posY)) + " " + std::to_string(npc.type) + " " + std::to_string(int(npc.speed)) + " ";
     };
-    world.Loader().onUnmatched = [&](int32_t x, int32_t y, const char* name) {
-        placed += "?" + std::string(name) + "@" + std::to_string(x) + "," + std::to_string(y) + " ";
-    };
-    world.Loader().onRefused = [&](int32_t, int32_t, const char* name) {
-        placed += "!" + std::string(name) + " ";
-    };
+    world.Loader().onUnmatched = [&](int32_t x, int32_t y, const char* name) { placed += "?" + std::string(name) + "@" + std::to_string(x) + "," + std::to_string(y) + " "; };
+    world.Loader().onRefused = [&](int32_t, int32_t, const char* name) { placed += "!" + std::string(name) + " "; };
+    // clang-format on
     EXPECT_TRUE(world.Loader().LoadQuest(kQuestFile));
     EXPECT_EQ(world.npcs.npcCount, std::count(placed.begin(), placed.end(), ':'));
     return placed;
@@ -110,13 +105,11 @@ TEST(QuestLoaderTest, ReadsScreensAndPlacesEveryListLineHoldingTheName) {
     EXPECT_EQ(Placed(world, {"42", "2", "2", "1", "0", "3", "u", "u", "u", "u", "2", "100", "100", "Guard", "99", "99", "Guard",
                              "0", "1", "740", "340", "Guard", "1", "o", "o", "o", "o", "o", "o"}, "Guard\n"),
               "0:Guard@640,240 2 40 1:Guard@639,239 2 40 2:Guard@320,840 2 40 ");
-    // clang-format on
     EXPECT_EQ(world.Loader().headerNumber, 42);
     ASSERT_EQ(world.Loader().screenCount, 2);
     EXPECT_EQ(world.Loader().screens[1].column * 10 + world.Loader().screens[1].row, 3);
     EXPECT_EQ(world.Loader().screens[0].column * 10 + world.Loader().screens[0].row, 21);
     // List lines lose their last character, and short ones are ignored.
-    // clang-format off
     const struct { std::string list; const char* name; const char* placed; } cases[] = {
         {"Guard\nGuard2\nMiller\nOld Guard\n", "Guard", "0:Guard@0,0 2 40 1:Guard2@0,0 0 35 2:Old Guard@0,0 1 20 "},
         {"Bobby\n", "Bobby", "0:Bobby@0,0 0 35 "}, {"Bobby", "Bobby", "?Bobby@0,0 "}, {"Bobby", "Bobb", "0:Bobb@0,0 0 35 "},
@@ -167,13 +160,11 @@ TEST(QuestLoaderTest, MissingTruncatedAndHostileFilesLoadWhatTheyHold) {
 
 TEST(QuestLoaderTest, TheFiftyFirstNpcAndScreensBeyondTheTableAreNotKept) {
     std::vector<std::string> fields = {"1", "1002"};
-    for (int i = 0; i < 1002; ++i) {
-        fields.insert(fields.end(), {std::to_string(i), "0"});
-    }
+    // clang-format off
+    for (int i = 0; i < 1002; ++i) { fields.insert(fields.end(), {std::to_string(i), "0"}); }
     fields.insert(fields.end(), {"u", "u", "u", "u"});
-    for (int i = 0; i < 1002; ++i) {
-        fields.insert(fields.end(), {"1", "100", "100", "Guard", "0"});
-    }
+    for (int i = 0; i < 1002; ++i) { fields.insert(fields.end(), {"1", "100", "100", "Guard", "0"}); }
+    // clang-format on
     QuestWorld world;
     EXPECT_EQ(Count(Placed(world, fields, "Guard\n"), "!Guard "), 1000 - 50);
     EXPECT_EQ(world.Loader().screenCount, kQuestScreenSlots);

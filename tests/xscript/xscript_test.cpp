@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -123,11 +122,9 @@ TEST(XScriptValue, ToDoubleReadsTheLongestDecimalPrefix) {
 TEST(XScriptValue, ComparisonIsNumericOnlyWhenBothTextsAreNumeric) {
     // clang-format off
     const struct { std::string left, right; int order; } cases[] = {
-        {"-1.000000", "2.000000", -1},  // minus sorts before the digit 2
-        {"-5.000000", "-3.000000", 1},  // by text, so -5 is not below -3
+        {"-1.000000", "2.000000", -1}, {"-5.000000", "-3.000000", 1},  // minus sorts before digits: by text, -5 is not below -3
         {"-3.000000", "-5.000000", -1}, {"abc", "abd", -1}, {"10", "9", 1}, {"10.000000", "10", 0},
-        {"abc", "abc", 0}, {"ab", "abc", -1}, {"", "a", -1}, {"\xe9", "z", 1}, {".", "0", 0},
-        {"10a", "9", -1},  // one side not numeric: by text
+        {"abc", "abc", 0}, {"ab", "abc", -1}, {"", "a", -1}, {"\xe9", "z", 1}, {".", "0", 0}, {"10a", "9", -1},  // one side not numeric: by text
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -183,12 +180,9 @@ std::string Render(const CXScript& engine, const std::string& text, int32_t code
     const bool named = symbol >= 0 && engine.Symbols()[static_cast<size_t>(symbol)].code == code;
     const char* comments[] = {"//", "/*", "*/"};
     const bool comment = code >= kLineComment && comments[code - kLineComment] == text;
-    const char tag = code == kWord                    ? 'w'
-                     : code == kLiteral               ? 'l'
-                     : code == kNegate && text == "-" ? 'n'
-                     : named                          ? (code == kHostCall ? 'h' : 's')
-                     : comment                        ? 'c'
-                                                      : '?';
+    // clang-format off
+    const char tag = code == kWord ? 'w' : code == kLiteral ? 'l' : code == kNegate && text == "-" ? 'n' : named ? (code == kHostCall ? 'h' : 's') : comment ? 'c' : '?';
+    // clang-format on
     return tag + text;
 }
 
@@ -290,22 +284,15 @@ TEST(XScriptLoad, FilesAppendAndKnowOnlyFunctionsRegisteredBefore) {
     EXPECT_EQ(Tokens(engine), "wlate s( l1 s) s; hlate s( l1 s) s;");
 }
 
-std::string Show(const CXValue& value) {
-    return value.Text() + "/" + std::to_string(value.Flag());
-}
+// clang-format off
+std::string Show(const CXValue& value) { return value.Text() + "/" + std::to_string(value.Flag()); }
 
 // Every variable, sorted, as "name=text " or, with flags, "name=text/flag ".
 std::string Variables(const CXScript& engine, bool flags) {
     std::map<std::string, std::string> all;
-    for (uint32_t b = 0; b < CXVariableTable::kBucketCount; ++b) {
-        for (const CXVariable& variable : engine.Variables().Bucket(b)) {
-            all[variable.name] = flags ? Show(variable.value) : variable.value.Text();
-        }
-    }
+    for (uint32_t b = 0; b < CXVariableTable::kBucketCount; ++b) { for (const CXVariable& v : engine.Variables().Bucket(b)) { all[v.name] = flags ? Show(v.value) : v.value.Text(); } }
     std::string text;
-    for (const auto& [name, value] : all) {
-        text += name + "=" + value + " ";
-    }
+    for (const auto& [name, value] : all) { text += name + "=" + value + " "; }
     return text;
 }
 
@@ -314,32 +301,21 @@ std::string events;  // host calls and syntax errors of the current run, in orde
 // f1, f2 and f3 take one, two and three values; p1 takes one and pushes its integer + 40.
 int32_t Host(CXScript* engine, CXSymbol symbol) {
     std::vector<CXValue> arguments;
-    engine->PopValues(symbol.text.back() == '3'   ? 3
-                      : symbol.text.back() == '2' ? 2
-                                                  : 1,
-                      arguments, true);
+    engine->PopValues(symbol.text.back() == '3' ? 3 : symbol.text.back() == '2' ? 2 : 1, arguments, true);
     events += symbol.text + "(";
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        events += (i ? ", " : "") + arguments[i].Text();
-    }
+    for (size_t i = 0; i < arguments.size(); ++i) { events += (i ? ", " : "") + arguments[i].Text(); }
     events += ") ";
-    if (symbol.text == "p1") {
-        engine->PushValue(CXValue(arguments[0].ToInt() + 40));
-    }
+    if (symbol.text == "p1") { engine->PushValue(CXValue(arguments[0].ToInt() + 40)); }
     return -1;
 }
 
 // What a run of the source does: its host calls and errors, then its variables.
 std::string RunScript(const std::string& source) {
     CXScript engine;
-    for (const char* name : {"f1", "f2", "f3", "p1", "GetVar", "GetVarEx"}) {
-        engine.RegisterFunction(name);
-    }
+    for (const char* name : {"f1", "f2", "f3", "p1", "GetVar", "GetVarEx"}) { engine.RegisterFunction(name); }
     EXPECT_EQ(engine.LoadScriptText(source), 0) << source;
     engine.SetFunctionHandler(&Host);
-    engine.SetErrorHandler([](const char* message, int32_t line) {
-        events += message + ("@" + std::to_string(line)) + " ";
-    });
+    engine.SetErrorHandler([](const char* message, int32_t line) { events += message + ("@" + std::to_string(line)) + " "; });
     engine.SetStepLimit(100000);  // far above what these scripts need: a runaway loop fails
     events.clear();
     EXPECT_EQ(engine.Run(), 0);
@@ -349,7 +325,6 @@ std::string RunScript(const std::string& source) {
 }
 
 TEST(XScriptRun, ScriptsLeaveTheseVariables) {
-    // clang-format off
     const std::pair<const char*, const char*> cases[] = {
         // An unknown name reads as 0; "%" takes integers; && and || take integers, one level with + and -.
         {"a = 2 + 3 * 4; b = (2 + 3) * 4; c = 10 - 2 - 3; d = 12 / 2 / 3; e = 7 / 2;", "a=14.000000 b=20.000000 c=5.000000 d=2.000000 e=3.500000"},
@@ -412,13 +387,9 @@ TEST(XScriptEngine, PopValuesResolvesNamesAndReportsTooFewValues) {
     engine.PushValue(CXValue("unknown", 1));
     engine.PushValue(CXValue("known", 0));  // final text: not looked up
     std::vector<CXValue> list(9);
-    const auto all = [&list] {
-        std::string text;
-        for (const CXValue& value : list) {
-            text += Show(value) + " ";
-        }
-        return text;
-    };
+    // clang-format off
+    const auto all = [&list] { std::string text; for (const CXValue& value : list) { text += Show(value) + " "; } return text; };
+    // clang-format on
     ASSERT_EQ(engine.PopValues(3, list, true), 0);
     EXPECT_EQ(all(), "7.000000/0 unknown/1 known/0 ");  // the variable's "7", rewritten
     engine.PushValue(CXValue("known", 1));
