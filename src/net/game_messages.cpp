@@ -32,7 +32,7 @@ void PutText(uint8_t* at, std::size_t width, std::string_view text) {
 
 std::string_view Bounded(const char* text, std::size_t limit) {
     if (text == nullptr) {
-        return {};
+        return "";  // not {}: its null data pointer must not reach memcpy, even for no bytes
     }
     const void* end = std::memchr(text, '\0', limit);
     return {text, end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : limit};
