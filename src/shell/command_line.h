@@ -1,5 +1,6 @@
 #pragma once
-// The server's command line. A few options: where the world is, whether to open a window, whether to host at once.
+// The server's command line. A few options: where the world is, whether to open a window, whether
+// to host at once.
 
 #include <cstdint>
 #include <optional>
