@@ -90,7 +90,7 @@ public:
     void SetServerStatus(const char*) override {}
     void SetWaitCursor(bool) override {}
     void ShowHosting(bool) override {}
-    void Close() override {}
+    void Close(const char*) override {}
     void PostPlayerCountChanged() override {}
     void PostPlayerJoined(DPNID, const char*) override {}
     void PostPlayerLeft(DPNID) override {}

@@ -110,6 +110,13 @@ void ConsoleCommands::RefreshPlayerCount() {
     model_.SetText(ConsoleField::PlayersInGame, count);
 }
 
+std::optional<PlayerInfoTexts> ConsoleCommands::PlayerInfo(int line) const {
+    if (line < 0 || !actions_.playerInfo) {
+        return std::nullopt;
+    }
+    return actions_.playerInfo(line);
+}
+
 void ConsoleCommands::ShowTickField(TickField field, const char* text) {
     model_.SetText(ConsoleFieldOf(field), text);
 }

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "console/console_model.h"
+#include "console/player_info.h"
 #include "net/server_rates.h"
 #include "world/game_tick.h"
 
@@ -20,6 +22,9 @@ struct ConsoleActions {
     std::function<int32_t()> playerCount;
     // RateSettings to every player.
     std::function<void(float updateRate, float messageTimeout)> sendRateSettings;
+    // The name and fresh statistics of the player on a line of the player list; nothing when
+    // no player is on that line or the player has left.
+    std::function<std::optional<PlayerInfoTexts>(int line)> playerInfo;
 };
 
 class ConsoleCommands {
@@ -36,6 +41,9 @@ public:
     void Press(ConsoleButton button);
     void Exit();
     void RefreshPlayerCount();
+    // Kick does nothing to the player: it only refreshes "Players in Game: ".
+    void Kick() { RefreshPlayerCount(); }
+    std::optional<PlayerInfoTexts> PlayerInfo(int line) const;
     // Where the game tick's status texts go.
     void ShowTickField(TickField field, const char* text);
 

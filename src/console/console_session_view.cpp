@@ -1,5 +1,6 @@
 #include "console/console_session_view.h"
 
+#include <cstdio>
 #include <utility>
 
 ConsoleSessionView::ConsoleSessionView(ConsoleCommands& commands, PlayerList& players, Post post)
@@ -30,7 +31,10 @@ void ConsoleSessionView::ShowHosting(bool hosting) {
     model.SetEnabled(ConsoleField::PortNumber, !hosting);
 }
 
-void ConsoleSessionView::Close() {
+void ConsoleSessionView::Close(const char* reason) {
+    // Said on standard error in every mode: the window closes at once, and a service
+    // manager's log keeps what the debug log would only hold in the data directory.
+    std::fprintf(stderr, "%s\n", reason);
     // Posted, not called: the failed start returns before the shutdown begins.
     post_([this] { commands_.Exit(); });
 }

@@ -22,7 +22,7 @@ public:
     void SetServerStatus(const char* text) override;
     void SetWaitCursor(bool wait) override;
     void ShowHosting(bool hosting) override;
-    void Close() override;
+    void Close(const char* reason) override;
     void PostPlayerCountChanged() override;
     void PostPlayerJoined(DPNID player, const char* name) override;
     void PostPlayerLeft(DPNID player) override;

@@ -1,6 +1,9 @@
 #include "console/terminal_commands.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -53,7 +56,9 @@ std::string TrimmedLabel(ConsoleField field) {
 const char* TerminalCommands::HelpText() {
     return "commands:\n"
            "  status                 show every console field\n"
-           "  players                list the connected players\n"
+           "  players                list the connected players: LINE NAME\n"
+           "  info LINE              the name and connection statistics of the player on LINE\n"
+           "  kick                   Kick (refreshes the player count; nobody is removed)\n"
            "  set FIELD TEXT         type TEXT into a field; FIELD is one of session, port,\n"
            "                         update, reliable, npcupdate, timeout, daylength, rainvolume\n"
            "  apply                  Apply Changes (rates and day length)\n"
@@ -76,6 +81,13 @@ std::string TerminalCommands::Execute(std::string_view line) {
     }
     if (command == "players") {
         return Players();
+    }
+    if (command == "info") {
+        return Info(arguments);
+    }
+    if (command == "kick") {
+        commands_.Kick();
+        return {};
     }
     if (command == "set") {
         return Set(arguments);
@@ -109,10 +121,27 @@ std::string TerminalCommands::Status() const {
 
 std::string TerminalCommands::Players() const {
     std::string out;
-    for (const std::string& line : commands_.model().PlayerLines()) {
-        out += line + "\n";
+    const std::vector<std::string>& lines = commands_.model().PlayerLines();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        out += std::to_string(i) + " " + lines[i] + "\n";
     }
     return out.empty() ? "no players\n" : out;
+}
+
+std::string TerminalCommands::Info(std::string_view arguments) const {
+    const std::string_view line = NextWord(arguments);
+    if (line.empty() || line.size() > 9 || !AllDigits(line) || !arguments.empty()) {
+        return "info: give the LINE number that players shows\n";
+    }
+    const std::optional<PlayerInfoTexts> info = commands_.PlayerInfo(std::stoi(std::string(line)));
+    if (!info) {
+        return "info: no player on line " + std::string(line) + "\n";
+    }
+    std::string out;
+    for (int i = 0; i < PlayerInfoTexts::kCount; ++i) {
+        out += std::string(kPlayerInfoLabels[i]) + " " + info->values[i] + "\n";
+    }
+    return out;
 }
 
 std::string TerminalCommands::Set(std::string_view arguments) {

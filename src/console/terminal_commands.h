@@ -23,6 +23,7 @@ private:
     std::string Rain(std::string_view arguments);
     std::string PressStart(bool wantHosting);
     std::string Players() const;
+    std::string Info(std::string_view arguments) const;
 
     ConsoleCommands& commands_;
 };

@@ -1,6 +1,7 @@
 #include "net/network_session.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "net/game_messages.h"
@@ -97,7 +98,11 @@ void NetworkSession::ToggleServer() {
     if (!hosting()) {
         if (Failed(StartServer())) {
             LogLine("Error Starting Server!");
-            console_.Close();
+            char reason[96] = {};
+            std::snprintf(reason, sizeof reason,
+                          "Error Starting Server! (UDP port %u could not be hosted)",
+                          static_cast<unsigned>(settings_.serverPort));
+            console_.Close(reason);
             return;
         }
     } else {

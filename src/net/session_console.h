@@ -17,8 +17,9 @@ public:
     virtual void SetWaitCursor(bool wait) = 0;
     // The start button reads "Stop Server" and the two session fields are disabled while hosting.
     virtual void ShowHosting(bool hosting) = 0;
-    // A failed start closes the console, which shuts the program down.
-    virtual void Close() = 0;
+    // A failed start closes the console, which shuts the program down; `reason` is one line
+    // for the operator ("Error Starting Server! ...").
+    virtual void Close(const char* reason) = 0;
 
     // --- any thread; these only post to the window thread, never wait for it ---
     virtual void PostPlayerCountChanged() = 0;

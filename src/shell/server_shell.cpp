@@ -7,14 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/debug_log.h"
 #include "console/console_commands.h"
 #include "console/console_session_view.h"
 #include "console/console_window.h"
+#include "console/player_info.h"
 #include "console/player_list.h"
 #include "console/terminal_console.h"
 #include "npc/main_object_set.h"
 #include "quest/server_quest_loader.h"
-#include "base/debug_log.h"
 #include "shell/game_timer.h"
 #include "shell/signal_bridge.h"
 #include "shell/simulation.h"
@@ -129,6 +130,15 @@ void ServerShell::StartUp() {
     actions.toggleServer = [this] { session_->ToggleServer(); };
     actions.playerCount = [this] { return session_->playerCount(); };
     actions.sendRateSettings = [this](float, float) { session_->SendRateSettings(); };
+    actions.playerInfo = [this](int line) -> std::optional<PlayerInfoTexts> {
+        const std::optional<DPNID> player = playerList_->PlayerAtLine(line);
+        std::optional<PlayerInfoTexts> info;
+        if (player) {
+            session_->WithPlayerStatistics(
+                *player, [&](const PlayerRecord& record) { info = FormatPlayerInfo(record); });
+        }
+        return info;
+    };
     consoleCommands_ = std::make_unique<ConsoleCommands>(consoleModel_, rates_, *nightDay_,
                                                          *weather_, std::move(actions));
     playerList_ = std::make_unique<PlayerList>(consoleModel_);

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "net/player_record.h"
 #include "world/game_weather.h"
 #include "world/night_day.h"
 
@@ -37,7 +38,16 @@ struct ConsoleCommandsTest : ::testing::Test {
     ConsoleCommands commands{
         model, rates, clock, weather,
         ConsoleActions{[this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
-                       [this](float u, float t) { rateMessages.emplace_back(u, t); }}};
+                       [this](float u, float t) { rateMessages.emplace_back(u, t); },
+                       [](int line) {
+                           PlayerRecord zed{.name = "Zed",
+                                            .throughput = 3400,
+                                            .latency = 120,
+                                            .msgsSent = 5,
+                                            .msgsReceived = 7,
+                                            .msgsTimedOut = 1};
+                           return line == 1 ? std::optional(FormatPlayerInfo(zed)) : std::nullopt;
+                       }}};
     TerminalCommands terminal{commands};
 };
 
@@ -93,7 +103,12 @@ TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFat
         {"", ""}, {"   \t ", ""}, {"set session  The Old Keep ", ""}, {"set daylength 24", ""}, {"apply", ""},
         {"set port 12ab", "set: port takes digits only\n"}, {"set gametime 5", "set: unknown field 'gametime'; type help for the list\n"},
         {"rain 75", ""}, {"rain -1", "set: rainvolume takes digits only\n"}, {"stop", "the server is not started\n"}, {"start", ""},
-        {"frobnicate now", "unknown command 'frobnicate'; type help for the list\n"}, {"players", "no players\n"}, {"exit", ""}};
+        {"frobnicate now", "unknown command 'frobnicate'; type help for the list\n"}, {"players", "no players\n"}, {"kick", ""},
+        {"info", "info: give the LINE number that players shows\n"}, {"info -1", "info: give the LINE number that players shows\n"},
+        {"info 1 2", "info: give the LINE number that players shows\n"}, {"info 9999999999", "info: give the LINE number that players shows\n"},
+        {"info 0", "info: no player on line 0\n"}, {"info  1 ", "Name: Zed\nLatency (ms) : 120 ms\nMessages Sent (normal priority) : 5\n"
+            "Messages Recieved (normal priority) : 7\nMessages Timed-Out (normal priority) : 1\nThroughput (Bytes/Sec) : 3400 Bytes/Sec\n"},
+        {"exit", ""}};
     // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(terminal.Execute(c.line), c.reply) << c.line;
@@ -101,7 +116,11 @@ TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFat
         std::tuple(model.Text(ConsoleField::SessionName), model.Text(ConsoleField::PortNumber),
                    clock.ticksPerHour, weather.raining, weather.targetVolume),
         std::tuple("The Old Keep", "25858", 1.0f, 1, 60));  // the rain volume clamped
-    EXPECT_NE(terminal.Execute("help").find("rain [VOLUME]"), std::string::npos);
+    for (const char* command : {"status", "players", "info LINE", "kick", "set FIELD", "apply",
+                                "rain [VOLUME]", "start", "exit"})
+        EXPECT_NE(terminal.Execute("help").find(command), std::string::npos) << command;
+    model.AddPlayerLine("Ann"), model.AddPlayerLine("Zed");
+    EXPECT_EQ(terminal.Execute("players"), "0 Ann\n1 Zed\n");
     model.SetEnabled(ConsoleField::SessionName, false);
     EXPECT_EQ(terminal.Execute("set session x"),
               "set: session cannot be changed while the server is hosting\n");

@@ -26,9 +26,11 @@ struct ConsoleSessionViewTest : ::testing::Test, SessionTestWorld {
     ConsoleModel model;
     int exits = 0;
     ConsoleCommands commands{model, rates, clock, weather,
-                             ConsoleActions{[this] { session.ToggleServer(); }, [this] { ++exits; },
+                             ConsoleActions{[this] { session.ToggleServer(); },
+                                            [this] { ++exits; },
                                             [this] { return session.playerCount(); },
-                                            [this](float, float) { session.SendRateSettings(); }}};
+                                            [this](float, float) { session.SendRateSettings(); },
+                                            {}}};
     PlayerList players{model};
     std::vector<std::function<void()>> posted;
     ConsoleSessionView view{commands, players, [this](std::function<void()> work) {
@@ -84,9 +86,13 @@ TEST_F(ConsoleSessionViewTest, JoinsAndLeavesReachTheListAndCountOnlyThroughTheP
 
 TEST_F(ConsoleSessionViewTest, AFailedStartClosesTheConsoleAfterTheCommandReturns) {
     hostResult = E_FAIL;
+    model.SetText(ConsoleField::PortNumber, "2302");
+    testing::internal::CaptureStderr();
     commands.Press(ConsoleButton::Start);
-    EXPECT_EQ(std::tuple(exits, model.Text(ConsoleField::ServerStatus)),
-              std::tuple(0, "Starting Server..."));
+    EXPECT_EQ(std::tuple(exits, model.Text(ConsoleField::ServerStatus),
+                         testing::internal::GetCapturedStderr()),
+              std::tuple(0, "Starting Server...",
+                         "Error Starting Server! (UDP port 2302 could not be hosted)\n"));
     RunPosted();
     EXPECT_EQ(std::tuple(exits, model.StartButtonText()), std::tuple(1, "Start Server"));
 }

@@ -174,7 +174,7 @@ std::vector<Case> Cases() {
              r.factory = [&r] { r.fake = new FakeSession, r.fake->hostResult = E_FAIL; return std::unique_ptr<SessionService>(r.fake); };
              LogOpen(), r.console.Take(), r.session.ToggleServer();
              EXPECT_FALSE(r.session.hosting());  // and the runner must not read the deleted fake
-             EXPECT_EQ(r.console.Take(), "Starting Server...|wait 1|close|");
+             EXPECT_EQ(r.console.Take(), "Starting Server...|wait 1|close Error Starting Server! (UDP port 25857 could not be hosted)|");
              EXPECT_NE(r.dir.Read("ErrorChk.txt").find("\nError Starting Server!"), std::string::npos);
              std::vector<DPNID> ids;
              EXPECT_EQ(r.session.EnumeratePlayers(ids), DPNERR_UNINITIALIZED); }}, {}, 0},

@@ -22,7 +22,7 @@ struct RecordingConsole : SessionConsole {
     void SetServerStatus(const char* text) override { Log(text); }
     void SetWaitCursor(bool wait) override { Log("wait " + std::to_string(wait)); }
     void ShowHosting(bool hosting) override { Log("hosting " + std::to_string(hosting)); }
-    void Close() override { Log("close"); }
+    void Close(const char* reason) override { Log(std::string("close ") + reason); }
     void PostPlayerCountChanged() override { Log("#"); }
     void PostPlayerJoined(DPNID id, const char* name) override { Log("+" + std::to_string(id) + " " + name); }
     void PostPlayerLeft(DPNID id) override { Log("-" + std::to_string(id)); }

@@ -1,0 +1,31 @@
+#include "console/player_info.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "net/player_record.h"
+
+const std::array<const char*, PlayerInfoTexts::kCount> kPlayerInfoLabels = {
+    "Name:",
+    "Latency (ms) :",
+    "Messages Sent (normal priority) :",
+    "Messages Recieved (normal priority) :",
+    "Messages Timed-Out (normal priority) :",
+    "Throughput (Bytes/Sec) :",
+};
+
+namespace {
+
+std::string Format(const char* format, uint32_t value) {
+    char text[32] = {};
+    std::snprintf(text, sizeof text, format, static_cast<int32_t>(value));
+    return text;
+}
+
+}  // namespace
+
+PlayerInfoTexts FormatPlayerInfo(const PlayerRecord& record) {
+    return {{record.name, Format("%d ms", record.latency), Format("%d", record.msgsSent),
+             Format("%d", record.msgsReceived), Format("%d", record.msgsTimedOut),
+             Format("%d Bytes/Sec", record.throughput)}};
+}
