@@ -1,0 +1,140 @@
+// The real server on its terminal console, through pipes, with clients joining over loopback
+// UDP: numbered players, info on a line, kick, and a start that fails on a port in use.
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "support/udp_test_client.h"
+
+namespace {
+
+using er_test::UdpTestClient;
+const dplay8::Guid kApp = {
+    0xEDE9493E, 0x6AC8, 0x4F15, {0x8D, 0x01, 0x8B, 0x16, 0x32, 0x00, 0xB9, 0x66}};
+
+struct Server {
+    explicit Server(const er_test::TempDir& dir) {
+        int in[2], out[2], err[2];
+        EXPECT_EQ(pipe(in) | pipe(out) | pipe(err), 0);
+        pid = fork();
+        if (pid == 0) {
+            dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
+            setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+            unsetenv("DISPLAY"), unsetenv("WAYLAND_DISPLAY");
+            execl(SERVER_PATH, SERVER_PATH, "--headless", "--data", dir.path().c_str(), nullptr);
+            _exit(127);
+        }
+        close(in[0]), close(out[1]), close(err[1]);
+        input = in[1], output = out[0], errors = err[0];
+        fcntl(output, F_SETFL, O_NONBLOCK), fcntl(errors, F_SETFL, O_NONBLOCK);
+    }
+    ~Server() {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0)
+            kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+        close(input), close(output), close(errors);
+    }
+    // Runs a command followed by status, whose last line marks the end of the answer; pumps the
+    // clients meanwhile. Returns the command's answer, or the status too when `withStatus`.
+    std::string Ask(const std::string& command, std::vector<UdpTestClient*> pumped = {},
+                    bool withStatus = false) {
+        const std::string line = command + "\nstatus\n", last = "New Rain Volume (0-60): ";
+        EXPECT_EQ(write(input, line.data(), line.size()), ssize_t(line.size()));
+        std::string got;
+        for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+             (got.find(last) == std::string::npos || got.back() != '\n') &&
+             std::chrono::steady_clock::now() < deadline;) {
+            for (UdpTestClient* client : pumped)
+                client->PumpFor(1);
+            pollfd p{output, POLLIN, 0};
+            poll(&p, 1, 5);
+            char buffer[4096];
+            for (ssize_t n; (n = read(output, buffer, sizeof buffer)) > 0;)
+                got.append(buffer, size_t(n));
+        }
+        return withStatus ? got : got.substr(0, got.find("Session Name: "));
+    }
+    std::string Players(long count, std::vector<UdpTestClient*> pumped) {
+        std::string got;
+        for (int i = 0; i < 100 && std::count(got.begin(), got.end(), '\n') != count; ++i)
+            got = Ask("players", pumped);
+        return got;
+    }
+    int Exit() {
+        int status = -1;
+        EXPECT_EQ(write(input, "exit\n", 5), 5);
+        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        pid = -1;
+        return status;
+    }
+    pid_t pid;
+    int input, output, errors;
+};
+
+uint16_t FreeUdpPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof sa;
+    bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
+    close(fd);
+    return ntohs(sa.sin_port);
+}
+
+TEST(TerminalConsoleEndToEnd, PlayersAreNumberedInfoShowsALinesPlayerAndAFailedStartSaysWhy) {
+    er_test::TempDir dir, second;
+    Server server(dir);
+    const uint16_t port = FreeUdpPort();
+    const std::string setPort = "set port " + std::to_string(port) + "\n";
+    std::string status = server.Ask(setPort + "start", {}, true);
+    for (int i = 0; i < 100 && status.find("Server Status: Server started.") == std::string::npos;
+         ++i)
+        status = server.Ask("", {}, true);
+    UdpTestClient ann(port), bob(port), cid(port);
+    std::vector<UdpTestClient*> joined;
+    for (auto [client, name] :
+         {std::pair(&ann, u"Ann"), std::pair(&bob, u"Bob"), std::pair(&cid, u"Cid")}) {
+        ASSERT_TRUE(client->Join(name, kApp));  // one after the other, as the console sees them
+        joined.push_back(client);
+        server.Players(long(joined.size()), joined);
+    }
+    EXPECT_EQ(server.Players(3, joined), "0 Ann\n1 Bob\n2 Cid\n");
+    ASSERT_TRUE(bob.Leave());
+    EXPECT_EQ(server.Players(2, {&ann, &cid}), "0 Ann\n1 Cid\n");
+    const std::string info = server.Ask("info 1", {&ann, &cid});
+    EXPECT_TRUE(testing::Matches(
+        testing::MatchesRegex("Name: Cid\nLatency \\(ms\\) : [0-9]+ ms\nMessages Sent \\(normal "
+                              "priority\\) : [1-9][0-9]*\n"
+                              "Messages Recieved \\(normal priority\\) : [1-9][0-9]*\nMessages "
+                              "Timed-Out \\(normal priority\\) : 0\n"
+                              "Throughput \\(Bytes/Sec\\) : [0-9]+ Bytes/Sec\n"))(info))
+        << info;
+    EXPECT_EQ(server.Ask("kick\ninfo 2", {&ann, &cid}), "info: no player on line 2\n");
+    EXPECT_EQ(server.Players(2, {&ann, &cid}), "0 Ann\n1 Cid\n");  // kick removes nobody
+
+    Server late(second);  // its port is taken: the start fails, says why and ends the program
+    const std::string commands = setPort + "start\n";
+    EXPECT_EQ(write(late.input, commands.data(), commands.size()), ssize_t(commands.size()));
+    int exitStatus = -1;
+    EXPECT_EQ(waitpid(late.pid, &exitStatus, 0), late.pid);
+    late.pid = -1;
+    char err[256] = {};
+    EXPECT_GT(read(late.errors, err, sizeof err - 1), 0);
+    EXPECT_EQ(std::tuple(std::string(err), exitStatus),
+              std::tuple("Error Starting Server! (UDP port " + std::to_string(port) +
+                             " could not be hosted)\n",
+                         0));
+    EXPECT_EQ(server.Exit(), 0);
+}
+
+}  // namespace
