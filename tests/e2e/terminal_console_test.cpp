@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -44,10 +43,9 @@ struct Server {
             kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
         close(input), close(output), close(errors);
     }
-    // Runs a command followed by status, whose last line marks the end of the answer; pumps the
-    // clients meanwhile. Returns the command's answer, or the status too when `withStatus`.
-    std::string Ask(const std::string& command, std::vector<UdpTestClient*> pumped = {},
-                    bool withStatus = false) {
+    // Runs a command, then status, whose last line ends the answer; pumps the clients meanwhile.
+    // Returns the command's answer, or the status listing when the command is empty.
+    std::string Ask(const std::string& command, std::vector<UdpTestClient*> pumped = {}) {
         const std::string line = command + "\nstatus\n", last = "New Rain Volume (0-60): ";
         EXPECT_EQ(write(input, line.data(), line.size()), ssize_t(line.size()));
         std::string got;
@@ -62,7 +60,7 @@ struct Server {
             for (ssize_t n; (n = read(output, buffer, sizeof buffer)) > 0;)
                 got.append(buffer, size_t(n));
         }
-        return withStatus ? got : got.substr(0, got.find("Session Name: "));
+        return command.empty() ? got : got.substr(0, got.find("Session Name: "));
     }
     std::string Players(long count, std::vector<UdpTestClient*> pumped) {
         std::string got;
@@ -70,9 +68,9 @@ struct Server {
             got = Ask("players", pumped);
         return got;
     }
-    int Exit() {
+    int Wait(const std::string& commands) {  // for the end of the program
         int status = -1;
-        EXPECT_EQ(write(input, "exit\n", 5), 5);
+        EXPECT_EQ(write(input, commands.data(), commands.size()), ssize_t(commands.size()));
         EXPECT_EQ(waitpid(pid, &status, 0), pid);
         pid = -1;
         return status;
@@ -95,11 +93,11 @@ TEST(TerminalConsoleEndToEnd, PlayersAreNumberedInfoShowsALinesPlayerAndAFailedS
     er_test::TempDir dir, second;
     Server server(dir);
     const uint16_t port = FreeUdpPort();
-    const std::string setPort = "set port " + std::to_string(port) + "\n";
-    std::string status = server.Ask(setPort + "start", {}, true);
-    for (int i = 0; i < 100 && status.find("Server Status: Server started.") == std::string::npos;
-         ++i)
-        status = server.Ask("", {}, true);
+    const std::string setPort = "set port " + std::to_string(port) + "\nstart\n";
+    for (int i = 0;
+         i < 100 && server.Ask(i == 0 ? setPort : "").find("Server started.") == std::string::npos;
+         ++i) {
+    }
     UdpTestClient ann(port), bob(port), cid(port);
     std::vector<UdpTestClient*> joined;
     for (auto [client, name] :
@@ -111,30 +109,22 @@ TEST(TerminalConsoleEndToEnd, PlayersAreNumberedInfoShowsALinesPlayerAndAFailedS
     EXPECT_EQ(server.Players(3, joined), "0 Ann\n1 Bob\n2 Cid\n");
     ASSERT_TRUE(bob.Leave());
     EXPECT_EQ(server.Players(2, {&ann, &cid}), "0 Ann\n1 Cid\n");
-    const std::string info = server.Ask("info 1", {&ann, &cid});
-    EXPECT_TRUE(testing::Matches(
-        testing::MatchesRegex("Name: Cid\nLatency \\(ms\\) : [0-9]+ ms\nMessages Sent \\(normal "
-                              "priority\\) : [1-9][0-9]*\n"
-                              "Messages Recieved \\(normal priority\\) : [1-9][0-9]*\nMessages "
-                              "Timed-Out \\(normal priority\\) : 0\n"
-                              "Throughput \\(Bytes/Sec\\) : [0-9]+ Bytes/Sec\n"))(info))
-        << info;
+    EXPECT_THAT(server.Ask("info 1", {&ann, &cid}),
+                testing::MatchesRegex("Name: Cid\nLatency \\(ms\\) : [0-9]+ ms\n"
+                                      "Messages Sent \\(normal priority\\) : [1-9][0-9]*\n"
+                                      "Messages Recieved \\(normal priority\\) : [1-9][0-9]*\n"
+                                      "Messages Timed-Out \\(normal priority\\) : 0\n"
+                                      "Throughput \\(Bytes/Sec\\) : [0-9]+ Bytes/Sec\n"));
     EXPECT_EQ(server.Ask("kick\ninfo 2", {&ann, &cid}), "info: no player on line 2\n");
     EXPECT_EQ(server.Players(2, {&ann, &cid}), "0 Ann\n1 Cid\n");  // kick removes nobody
 
     Server late(second);  // its port is taken: the start fails, says why and ends the program
-    const std::string commands = setPort + "start\n";
-    EXPECT_EQ(write(late.input, commands.data(), commands.size()), ssize_t(commands.size()));
-    int exitStatus = -1;
-    EXPECT_EQ(waitpid(late.pid, &exitStatus, 0), late.pid);
-    late.pid = -1;
+    EXPECT_EQ(late.Wait(setPort), 0);
     char err[256] = {};
     EXPECT_GT(read(late.errors, err, sizeof err - 1), 0);
-    EXPECT_EQ(std::tuple(std::string(err), exitStatus),
-              std::tuple("Error Starting Server! (UDP port " + std::to_string(port) +
-                             " could not be hosted)\n",
-                         0));
-    EXPECT_EQ(server.Exit(), 0);
+    EXPECT_EQ(std::string(err), "Error Starting Server! (UDP port " + std::to_string(port) +
+                                    " could not be hosted)\n");
+    EXPECT_EQ(server.Wait("exit\n"), 0);
 }
 
 }  // namespace
