@@ -61,6 +61,9 @@ void ConsoleWindow::BuildControls(QWidget* panel) {
             case ControlKind::Frame: {
                 auto* frame = new QFrame(panel);
                 frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+                // A frame is made after the controls it surrounds, so it lies on top of them:
+                // it must let every click through to what it frames, as an etched frame does.
+                frame->setAttribute(Qt::WA_TransparentForMouseEvents);
                 widget = frame;
                 break;
             }
