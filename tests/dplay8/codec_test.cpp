@@ -33,37 +33,23 @@ Bytes Hex(std::string_view s) {
     return out;
 }
 
-using Frame = std::pair<DataFrameHeader, Bytes>;
-std::optional<Frame> DecodeFrame(ByteSpan b) {
-    ByteSpan p;
-    auto h = DecodeDataFrame(b, true, p);
-    return h ? std::optional(Frame{*h, Bytes(p.begin(), p.end())}) : std::nullopt;
-}
 // clang-format off
+using Frame = std::pair<DataFrameHeader, Bytes>;
+std::optional<Frame> DecodeFrame(ByteSpan b) { ByteSpan p; auto h = DecodeDataFrame(b, true, p); return h ? std::optional(Frame{*h, Bytes(p.begin(), p.end())}) : std::nullopt; }
 template <class... F> struct Overload : F... { using F::operator()...; };
 const Overload Enc{
     [](const Frame& f, Bytes b = {}) { return EncodeDataHeader(f.first, b), b.insert(b.end(), f.second.begin(), f.second.end()), b; },
     [](const HandshakeFrame& f, Bytes b = {}) { return EncodeHandshake(f, b), b; },
     [](const SackFrame& f, Bytes b = {}) { return EncodeSack(f, b), b; },
     [](const auto& m) { return Encode(m); }};
-// clang-format on
 
 using Check = std::function<Bytes(ByteSpan)>;  // decodes, compares, encodes again
 template <typename T, typename Decode>
-Check Is(T want, Decode decode) {
-    return [=](ByteSpan b) {
-        auto got = decode(b);
-        EXPECT_EQ(got, want);
-        return got ? Enc(*got) : Bytes{};
-    };
-}
+Check Is(T want, Decode decode) { return [=](ByteSpan b) { auto got = decode(b); EXPECT_EQ(got, want); return got ? Enc(*got) : Bytes{}; }; }
 Check Framed(DataFrameHeader h, Check inner) {
-    return [=](ByteSpan b) {
-        auto f = DecodeFrame(b);
-        EXPECT_EQ(f ? f->first : DataFrameHeader{.command = 0}, h);
-        return f ? Enc(Frame{h, inner(f->second)}) : Bytes{};
-    };
+    return [=](ByteSpan b) { auto f = DecodeFrame(b); EXPECT_EQ(f ? f->first : DataFrameHeader{.command = 0}, h); return f ? Enc(Frame{h, inner(f->second)}) : Bytes{}; };
 }
+// clang-format on
 
 Bytes Drain(Connection& c, Millis now) {
     Bytes out;
@@ -184,11 +170,8 @@ TEST(Dplay8RetryPolicy, TimersFollowTheSchedule) {
 
 constexpr int kSeeds = 300;
 
-template <class C>
-C Fill(C c, auto f) {
-    std::generate(c.begin(), c.end(), f);
-    return c;
-}
+// clang-format off
+template <class C> C Fill(C c, auto f) { return std::generate(c.begin(), c.end(), f), c; }
 
 struct Gen {
     std::mt19937 rng;
@@ -197,26 +180,13 @@ struct Gen {
     uint32_t Below(uint32_t n) { return rng() % n; }
     bool Coin() { return rng() & 1; }
     uint64_t Mask() { return uint64_t(Coin() ? U32() : 0) << 32 | (Coin() ? U32() : 0); }
-    Bytes Blob(uint32_t max) {
-        return Fill(Bytes(Below(max + 1)), [&] { return U8(); });
-    }
-    std::u16string Text(uint32_t max) {  // no terminator inside
-        return Fill(std::u16string(Below(max + 1), u'a'),
-                    [&] { return char16_t(1 + Below(0xD7FF)); });
-    }
-    std::optional<std::u16string> MaybeText(uint32_t max) {
-        return Coin() ? std::optional(Text(max)) : std::nullopt;
-    }
-    std::string Url() {
-        return Coin() ? "x-directplay:/provider=%7BEBFE7BA0-628D-11D2-AE0F-006097B01411%7D;port=" +
-                            std::to_string(Below(65536))
-                      : "";
-    }
-    Guid Id() {
-        return {U32(), uint16_t(U32()), uint16_t(U32()),
-                Fill(decltype(Guid::data4){}, [&] { return U8(); })};
-    }
+    Bytes Blob(uint32_t max) { return Fill(Bytes(Below(max + 1)), [&] { return U8(); }); }
+    std::u16string Text(uint32_t max) { return Fill(std::u16string(Below(max + 1), u'a'), [&] { return char16_t(1 + Below(0xD7FF)); }); }  // no terminator inside
+    std::optional<std::u16string> MaybeText(uint32_t max) { return Coin() ? std::optional(Text(max)) : std::nullopt; }
+    std::string Url() { return Coin() ? "x-directplay:/provider=%7BEBFE7BA0-628D-11D2-AE0F-006097B01411%7D;port=" + std::to_string(Below(65536)) : ""; }
+    Guid Id() { return {U32(), uint16_t(U32()), uint16_t(U32()), Fill(decltype(Guid::data4){}, [&] { return U8(); })}; }
 };
+// clang-format on
 
 // Prefixes (shorter than the fixed part refused) and corruptions, on a fifth of the seeds.
 template <typename Decode>
@@ -343,10 +313,9 @@ TEST(Dplay8Codec, CoalescedPartsRoundTripWithAlignment) {
         std::vector<CoalescedPart> back;
         ASSERT_TRUE(DecodeCoalesced(wire, back));
         ASSERT_EQ(back.size(), parts.size());
-        for (size_t i = 0; i < parts.size(); ++i) {
+        for (size_t i = 0; i < parts.size(); ++i)
             EXPECT_EQ(std::pair(back[i].command, Bytes(back[i].data.begin(), back[i].data.end())),
                       std::pair(parts[i].command, blobs[i]));
-        }
         Torture(
             wire, 2, [&](ByteSpan b) { return DecodeCoalesced(b, back); }, g);
     }
@@ -374,9 +343,8 @@ TEST(Dplay8Primitives, GuidsAndWideStrings) {
 }
 
 TEST(Dplay8EnumResponder, AnswersItsApplicationOrAnyAndNeverSendsThePassword) {
-    HostDescription host{kApplication, kInstance, kSessionClientServer, 50, 7, u"EmberRealms",
-                         false,        {9}};
     // clang-format off
+    HostDescription host{kApplication, kInstance, kSessionClientServer, 50, 7, u"EmberRealms", false, {9}};
     EXPECT_EQ(AnswerEnumQuery({.enum_payload = 0x1111}, host), (EnumResponse{.enum_payload = 0x1111,
         .flags = kSessionClientServer, .max_players = 50, .current_players = 7,
         .session_name = u"EmberRealms", .instance = kInstance, .application = kApplication,

@@ -19,20 +19,17 @@ using dplay8_test::WireRecord;
 
 constexpr int kSeeds = 200;
 
+// clang-format off
 // A message that names itself: a 4-byte index, then filler up to `size` bytes.
 Bytes Tagged(uint32_t index, size_t size) {
     Bytes b(std::max<size_t>(size, 4), uint8_t(index * 7));
-    for (int i = 0; i < 4; ++i)
-        b[i] = uint8_t(index >> (8 * i));
+    for (int i = 0; i < 4; ++i) b[i] = uint8_t(index >> (8 * i));
     return b;
 }
 
 std::vector<const Event*> Of(SimulatedLink& link, Side side, EventType type = EventType::kMessage) {
     std::vector<const Event*> out;
-    for (const auto& e : link.events[int(side)]) {
-        if (e.type == type)
-            out.push_back(&e);
-    }
+    for (const auto& e : link.events[int(side)]) if (e.type == type) out.push_back(&e);
     return out;
 }
 
@@ -65,18 +62,14 @@ std::map<uint64_t, SendResult> Completions(SimulatedLink& link, Side side) {
 
 std::vector<Millis> SentAt(SimulatedLink& link, Millis after, auto pick) {
     std::vector<Millis> at;
-    for (const WireRecord& w : link.wire) {
-        if (w.at >= after && pick(w))
-            at.push_back(w.at);
-    }
+    for (const WireRecord& w : link.wire) if (w.at >= after && pick(w)) at.push_back(w.at);
     return at;
 }
 
-bool IsKeepAlive(const WireRecord& w) {
-    ByteSpan payload;
-    auto h = DecodeDataFrame(w.bytes, true, payload);
-    return h && h->session_id;
-}
+struct Sent { uint64_t id; SendOptions o; Bytes data; };
+
+bool IsKeepAlive(const WireRecord& w) { ByteSpan payload; auto h = DecodeDataFrame(w.bytes, true, payload); return h && h->session_id; }
+// clang-format on
 
 // Nothing arrives twice or altered, sequential keeps order, every send completes once, and a
 // graceful close (two seeds in three; else a close or abort at random) delivers all guaranteed.
@@ -90,11 +83,6 @@ TEST(Dplay8TransportSimulation, RandomTrafficKeepsEveryPromise) {
                               .delay = Millis(1 + rng() % 60),
                               .jitter = Millis(rng() % 60)});
         const bool graceful = seed % 3 != 0;
-        struct Sent {
-            uint64_t id;
-            SendOptions o;
-            Bytes data;
-        };
         std::map<Side, std::map<uint32_t, Sent>> sent;  // by tag
         uint32_t tag = 0;
         bool ended = false;
@@ -161,7 +149,6 @@ TEST(Dplay8TransportSimulation, RandomTrafficKeepsEveryPromise) {
         retries += link.client.Stats(link.now()).retries;
         duplicates += link.server->Stats(link.now()).duplicates;
     }
-    // The link really lost and repeated datagrams.
     EXPECT_GT(retries, uint64_t(kSeeds));
     EXPECT_GT(duplicates, uint64_t(kSeeds));
     EXPECT_GT(unreliable_got, unreliable_sent / 2);
@@ -375,8 +362,8 @@ TEST(Dplay8ConnectionWire, FramesInGiveMessagesAndAcknowledgmentsOut) {
         link.RunFor(1000);
         Connection& server = *link.server;
         const Millis now = link.now();
-        while (server.PollEvent()) {
-        }
+        while (server.PollEvent())
+            continue;
         std::string log;
         for (size_t i = 0; i < frames.size(); ++i) {
             const auto& [at, header, payload] = frames[i];

@@ -57,7 +57,7 @@ size_t CountHost(HostSimulation& sim, HostEventType type) {
     return size_t(std::ranges::count(sim.host_events, type, &HostEvent::type));
 }
 
-bool Until(HostSimulation& sim, const std::function<bool()>& done, Millis within = 5000) {
+bool Until(HostSimulation& sim, Millis within, const std::function<bool()>& done) {
     return sim.RunUntil(done, sim.now() + within);
 }
 
@@ -65,10 +65,9 @@ bool Join(HostSimulation& sim, SimClient& c) {
     auto created = [&](auto& e) {
         return e.type == HostEventType::kPlayerCreated && e.dpnid == c.session->dpnid();
     };
-    return Until(
-        sim,
-        [&] { return c.session->joined() && std::ranges::count_if(sim.host_events, created) == 1; },
-        10000);
+    return Until(sim, 10000, [&] {
+        return c.session->joined() && std::ranges::count_if(sim.host_events, created) == 1;
+    });
 }
 
 TEST(Dplay8HostSession, AJoinedClientHasItsNameTableTalksRenamesAndLeavesOnce) {
@@ -90,8 +89,7 @@ TEST(Dplay8HostSession, AJoinedClientHasItsNameTableTalksRenamesAndLeavesOnce) {
     std::mt19937 random(7);
     for (int i = 0; i < 20000; ++i) {  // junk, never a CONNECT, opens no connection
         Bytes junk(random() % 65);
-        for (auto& b : junk)
-            b = uint8_t(random());
+        std::ranges::generate(junk, [&] { return uint8_t(random()); });
         if (CommandOpcode(junk) != kOpConnect)
             sim.Inject({0x0B000000u + uint32_t(i % 50), uint16_t(1000 + i % 7)},
                        i % 3 ? SocketRole::kSession : SocketRole::kEnumeration, junk);
@@ -102,17 +100,16 @@ TEST(Dplay8HostSession, AJoinedClientHasItsNameTableTalksRenamesAndLeavesOnce) {
     EXPECT_TRUE(sim.host.Send(id, Bytes{9, 8}, kGuaranteed, sim.now()));
     EXPECT_FALSE(sim.host.Send(id + 1, Bytes{9, 8}, kGuaranteed, sim.now()));
     EXPECT_FALSE(sim.host.Send(server, Bytes{9}, kGuaranteed, sim.now()));
-    ASSERT_TRUE(Until(sim, [&] { return alice.messages == std::vector<Bytes>{{9, 8}}; }));
+    ASSERT_TRUE(Until(sim, 5000, [&] { return alice.messages == std::vector<Bytes>{{9, 8}}; }));
     ASSERT_TRUE(alice.session->SetName(u"Alicia", 0x5151, sim.now()));
-    ASSERT_TRUE(Until(sim, [&] { return Find(alice, ClientEventType::kInfoUpdated); }));
+    ASSERT_TRUE(Until(sim, 5000, [&] { return Find(alice, ClientEventType::kInfoUpdated); }));
     EXPECT_EQ(Find(alice, ClientEventType::kInfoUpdated)->updated,
               (UpdateInfo{0x5151, id, 4, 0, kInfoName, u"Alicia", {}, id}));
 
     alice.session->Close(sim.now());
-    ASSERT_TRUE(Until(sim, [&] { return alice.session->ended(); }));
+    ASSERT_TRUE(Until(sim, 5000, [&] { return alice.session->ended(); }));
     EXPECT_EQ(alice.events.back().reason, DisconnectReason::kClosedLocally);
-    ASSERT_TRUE(Until(
-        sim, [&] { return sim.host.connection_count() == 0; }, 60000));
+    ASSERT_TRUE(Until(sim, 60000, [&] { return sim.host.connection_count() == 0; }));
     EXPECT_EQ(sim.host.player_count(), 0u);
     EXPECT_FALSE(sim.host.Send(id, Bytes{1}, kGuaranteed, sim.now()));
     EXPECT_EQ(Log(sim), "+3 Alice; m3 1 2 3 g; i3 Alicia; -3 r1; ");
@@ -128,20 +125,20 @@ TEST(Dplay8HostSession, PlayersLeaveAsLostOrDestroyedOrReplacedAndClosingEndsThe
     EXPECT_NE(sim.clients[2]->session->dpnid(), old_id);
     ASSERT_TRUE(sim.host.DestroyPlayer(destroyed.session->dpnid(), sim.now()));
     sim.Flush();
-    ASSERT_TRUE(Until(sim, [&] { return Find(destroyed, ClientEventType::kTerminated); }));
+    ASSERT_TRUE(Until(sim, 5000, [&] { return Find(destroyed, ClientEventType::kTerminated); }));
     EXPECT_TRUE(Find(destroyed, ClientEventType::kTerminated)->terminated_by_host);
     // Keep-alive after 25 s of silence, then at most ten retries capped at 5 s.
     sim.nodes[1].silent = true;
-    ASSERT_TRUE(Until(
-        sim, [&] { return sim.host.player_count() == 2; }, 90000));
+    ASSERT_TRUE(Until(sim, 90000, [&] { return sim.host.player_count() == 2; }));
     EXPECT_EQ(sim.host.Players(), (std::vector<uint32_t>{sim.clients[2]->session->dpnid(),
                                                          sim.clients[3]->session->dpnid()}));
     sim.host.Close(sim.now());
     sim.Flush();
     EXPECT_EQ(sim.host.player_count(), 0u);
-    ASSERT_TRUE(Until(sim, [&] { return sim.host.Quiet(sim.now()); }));
-    ASSERT_TRUE(Until(
-        sim, [&] { return sim.clients[2]->session->ended() && sim.clients[3]->session->ended(); }));
+    ASSERT_TRUE(Until(sim, 5000, [&] { return sim.host.Quiet(sim.now()); }));
+    ASSERT_TRUE(Until(sim, 5000, [&] {
+        return sim.clients[2]->session->ended() && sim.clients[3]->session->ended();
+    }));
     sim.AddClient(u"late", kApplication);
     sim.RunFor(3000);
     EXPECT_FALSE(sim.clients[4]->session->joined());
@@ -164,8 +161,7 @@ TEST(Dplay8HostSession, RefusedRequestsGetConnectFailedWithTheirCode) {
             config.password = u"secret";
         HostSimulation sim(config);
         SimClient& bob = sim.AddClient(u"Bob", application);
-        ASSERT_TRUE(Until(
-            sim, [&] { return Find(bob, ClientEventType::kConnectFailed); }, 10000));
+        ASSERT_TRUE(Until(sim, 10000, [&] { return Find(bob, ClientEventType::kConnectFailed); }));
         EXPECT_EQ(Find(bob, ClientEventType::kConnectFailed)->result, expected);
         sim.RunFor(10000);
         EXPECT_TRUE(sim.host_events.empty());
@@ -189,7 +185,7 @@ TEST(Dplay8HostSession, PendingConnectionsAreBoundedAndTimedOut) {
     Connection mute = Connection::Connect({}, 7, sim.now());
     sim.nodes.push_back(dplay8_test::Around(
         {0x0D000001, 2302}, sim.nodes[0].address, [&] { return &mute; }, [](Event) {}));
-    ASSERT_TRUE(Until(sim, [&] { return mute.is_connected(); }));
+    ASSERT_TRUE(Until(sim, 5000, [&] { return mute.is_connected(); }));
     const Millis start = sim.now();
     for (uint32_t i = 0; i < 300; ++i) {
         Bytes connect;
@@ -242,9 +238,9 @@ TEST(Dplay8HostSession, ClientsJoinTalkAndLeaveInWavesUnderLossForManySeeds) {
         for (int wave = 0; wave < 4; ++wave) {
             for (; live.size() < kLive; ++joined)
                 live.push_back(&sim.AddClient(u"p", kApplication));
-            ASSERT_TRUE(Until(
-                sim, [&] { return CountHost(sim, HostEventType::kPlayerCreated) == joined; },
-                60000));
+            ASSERT_TRUE(Until(sim, 60000, [&] {
+                return CountHost(sim, HostEventType::kPlayerCreated) == joined;
+            }));
             std::set<uint32_t> ids{0, sim.host.server_dpnid()};
             std::map<uint32_t, std::vector<Bytes>> sent, got;
             std::vector<Bytes> numbered;
@@ -263,14 +259,11 @@ TEST(Dplay8HostSession, ClientsJoinTalkAndLeaveInWavesUnderLossForManySeeds) {
                 }
                 sim.RunFor(5);
             }
-            ASSERT_TRUE(Until(
-                sim,
-                [&] {
-                    return sim.host_events.size() - first == kLive * kMessages &&
-                           std::ranges::all_of(
-                               live, [&](auto* c) { return c->messages.size() == kMessages; });
-                },
-                120000));
+            ASSERT_TRUE(Until(sim, 120000, [&] {
+                return sim.host_events.size() - first == kLive * kMessages &&
+                       std::ranges::all_of(
+                           live, [&](auto* c) { return c->messages.size() == kMessages; });
+            }));
             for (SimClient* c : live)
                 EXPECT_EQ(c->messages, numbered);
             for (size_t i = first; i < sim.host_events.size(); ++i)
@@ -281,9 +274,9 @@ TEST(Dplay8HostSession, ClientsJoinTalkAndLeaveInWavesUnderLossForManySeeds) {
                 (*it)->session->Close(sim.now());
                 live.erase(it);
             }
-            ASSERT_TRUE(Until(
-                sim, [&] { return CountHost(sim, HostEventType::kPlayerDestroyed) == left; },
-                120000));
+            ASSERT_TRUE(Until(sim, 120000, [&] {
+                return CountHost(sim, HostEventType::kPlayerDestroyed) == left;
+            }));
         }
         sim.RunFor(30000);
         EXPECT_EQ(CountHost(sim, HostEventType::kPlayerDestroyed), left);
@@ -309,10 +302,9 @@ TEST(Dplay8OrderedDispatcher, OnePlayersEventsRunInOrderAndNeverTwoAtOnce) {
             --running;
             inside[e.dpnid].fetch_sub(1);
         });
-        for (int n = 0; n < kPerKey; ++n) {
+        for (int n = 0; n < kPerKey; ++n)
             for (uint32_t key = 1; key <= kKeys; ++key)
                 pool.Post(Item(key, n));
-        }
         pool.Drain();
         EXPECT_EQ(running.load(), 0);  // Drain waits for the running handlers too
     }

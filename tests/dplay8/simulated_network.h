@@ -152,23 +152,18 @@ struct SimClient {
 };
 
 // A host at 10.0.0.0 and clients at 10.0.0.n:2302, node n.
+// clang-format off
 class HostSimulation : public Network {
 public:
     HostSimulation(dplay8::HostConfig config, uint32_t seed = 1, LinkConditions link = {.delay = 5})
         : Network(seed, link), host(std::move(config), now()) {
-        nodes.push_back({{0x0A000000u, 2302},
-                         [this](const Datagram& d, Millis now) {
-                             host.HandleDatagram(d.peer, d.socket, d.bytes, now);
-                         },
+        nodes.push_back({{0x0A000000u, 2302}, [this](const Datagram& d, Millis now) { host.HandleDatagram(d.peer, d.socket, d.bytes, now); },
                          [this](Millis, Datagram& d) {
-                             if (host.PollTransmit(d))
-                                 return true;
-                             while (auto e = host.PollEvent())
-                                 host_events.push_back(std::move(*e));
+                             if (host.PollTransmit(d)) return true;
+                             while (auto e = host.PollEvent()) host_events.push_back(std::move(*e));
                              return false;
                          },
-                         [this] { return host.NextTimeout(); },
-                         [this](Millis now) { host.HandleTimeout(now); }});
+                         [this] { return host.NextTimeout(); }, [this](Millis now) { host.HandleTimeout(now); }});
     }
 
     dplay8::HostSession host;
@@ -177,31 +172,26 @@ public:
 
     SimClient& AddClient(const std::u16string& name, const dplay8::Guid& application) {
         auto& c = *clients.emplace_back(std::make_unique<SimClient>());
-        nodes.push_back(Around(
-            {0x0A000000u + uint32_t(clients.size()), 2302}, nodes[0].address,
-            [&c] { return c.session.get(); },
-            [&c](dplay8::ClientEvent e) {
-                if (e.type == dplay8::ClientEventType::kMessage)
-                    c.messages.push_back(e.data);
-                c.events.push_back(std::move(e));
-            }));
-        return Restart(clients.size() - 1, name, application,
-                       0x1000 + uint32_t(clients.size() - 1));
+        nodes.push_back(Around({0x0A000000u + uint32_t(clients.size()), 2302}, nodes[0].address, [&c] { return c.session.get(); },
+                               [&c](dplay8::ClientEvent e) {
+                                   if (e.type == dplay8::ClientEventType::kMessage) c.messages.push_back(e.data);
+                                   c.events.push_back(std::move(e));
+                               }));
+        return Restart(clients.size() - 1, name, application, 0x1000 + uint32_t(clients.size() - 1));
     }
     // The client's process starts over on the same endpoint.
-    SimClient& Restart(size_t i, const std::u16string& name, const dplay8::Guid& application,
-                       uint32_t session_id) {
+    SimClient& Restart(size_t i, const std::u16string& name, const dplay8::Guid& application, uint32_t session_id) {
         dplay8::ClientConfig config;
         config.application = application, config.name = name, config.session_id = session_id;
         clients[i]->session = std::make_unique<dplay8::ClientSession>(config, now());
         Flush();
         return *clients[i];
     }
-    void Inject(const dplay8::Endpoint& from, dplay8::SocketRole socket,
-                const dplay8::Bytes& bytes) {
+    void Inject(const dplay8::Endpoint& from, dplay8::SocketRole socket, const dplay8::Bytes& bytes) {
         host.HandleDatagram(from, socket, bytes, now());
         Flush();
     }
 };
+// clang-format on
 
 }  // namespace dplay8_test

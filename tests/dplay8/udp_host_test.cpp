@@ -58,10 +58,9 @@ TEST(Dplay8UdpHost, EnumerateJoinTalkRemoveAndCloseWithoutWaitingOnAVanishedClie
     {
         std::lock_guard lock(mutex);  // gone's join may still be reported, so pick Zed's events
         std::vector<std::tuple<HostEventType, std::u16string, Bytes>> zed;
-        for (const HostEvent& e : seen) {
+        for (const HostEvent& e : seen)
             if (e.dpnid == client.dpnid())
                 zed.emplace_back(e.type, e.name, e.data);
-        }
         EXPECT_EQ(zed, (decltype(zed){{HostEventType::kPlayerCreated, u"Zed", {}},
                                       {HostEventType::kMessage, u"", {1, 2, 3}}}));
     }

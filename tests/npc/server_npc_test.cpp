@@ -25,9 +25,7 @@ constexpr int32_t kStill = kTypeStill, kHead = kTypeHeadturn, kPerson = kTypePer
 TEST(SpeedFromText, ReadsADecimalIntegerTheWayAtoiDoes) {
     const std::pair<const char*, float> cases[] = {{"  42\n", 42}, {"\t-12abc\n", -12}, {"+7", 7}, {"3.9", 3}, {"- 5", 0},
         {"0x1F", 0}, {"99999999999999999999", 2147483648.0f}, {"-99999999999999999999", -2147483648.0f}};
-    for (const auto& [line, speed] : cases) {
-        EXPECT_EQ(SpeedFromText(line), speed) << '"' << line << '"';
-    }
+    for (const auto& [line, speed] : cases) EXPECT_EQ(SpeedFromText(line), speed) << '"' << line << '"';
 }
 // clang-format on
 
@@ -49,9 +47,8 @@ TEST_F(LoadDefinitionTest, ANewNpcStartsInTheStartStateAndResetAndPlaceKeepOnlyS
     expected.facing = expected.headFacing = kFacingSouth;
     expected.posX = expected.posY = 150.0f, expected.speed = 35.0f;
     expected.visible = 1, expected.instructionCount = -1;
-    for (MessageMapEntry& entry : expected.messageMap) {
+    for (MessageMapEntry& entry : expected.messageMap)
         std::strcpy(entry.text, "... `");
-    }
     EXPECT_TRUE(CServerNPC() == expected);
     const CServerNPC scribbled = Filled('A');
     expected.type = scribbled.type, expected.slot = scribbled.slot;
@@ -124,9 +121,8 @@ TEST(ReadTextLine, SplitsLinesIntoPiecesAndReadsCrLfAsLf) {
         std::FILE* file = fmemopen(const_cast<char*>(c.content.data()), c.content.size(), "r");
         std::vector<std::string> pieces;
         std::vector<char> buffer(c.size, 'z');
-        while (ReadTextLine(file, buffer.data(), c.size)) {
+        while (ReadTextLine(file, buffer.data(), c.size))
             pieces.emplace_back(buffer.data());
-        }
         EXPECT_EQ(pieces, c.pieces) << testing::PrintToString(c.content);
         EXPECT_EQ(buffer[0], '\0') << "a read at end of file leaves an empty buffer";
         EXPECT_FALSE(ReadTextLine(file, nullptr, 50));
@@ -165,9 +161,7 @@ TEST(HeadingAngle, PointsFromTheTargetToTheNpcAndItsRangeGivesTheFacing) {
     const std::pair<float, int32_t> ranges[] = {
         {-0.5f, W}, {below(0.785398f), W}, {0.785398f, N}, {below(2.356194f), N}, {2.356194f, E}, {below(3.92699f), E},
         {3.92699f, S}, {below(5.497786f), S}, {5.497786f, W}, {6.283184f, W}, {kNaN, W}};
-    for (const auto& [a, facing] : ranges) {
-        EXPECT_EQ(FacingFromAngle(a), facing) << "a = " << a;
-    }
+    for (const auto& [a, facing] : ranges) EXPECT_EQ(FacingFromAngle(a), facing) << "a = " << a;
 }
 
 // Steps landing on the target turn by the whole units stood on (none: west); others stay unturned.
@@ -179,13 +173,10 @@ TEST(WalkStep, OneUpdateMovesAndTurnsOnlyTheWalkingNpc) {
         {1, 100, -50, 100, 35, 0.05f, -50, 100, W},              {100, 1, 100, -30, 35, 0.05f, 100, -30, N},
         {1.75f, 100, -10, 100, 35, 0.05f, 0, 100, W},            {100.4f, 50, 100, 50, 4, 0.05f, 100, 50, W},
         {100, 50, 100, 50, 0, 0.05f, 100, 50, W},                {300.5f, 120.25f, 500, 120, 0, 0.05f, 300.5f, 120.25f, E}};
-    // clang-format on
     for (const auto& c : cases) {
         CServerNPC npc = WalkingNpc(c.x, c.y, c.tx, c.ty, c.speed);
         npc.Update(c.frame);
-        const CServerNPC expected =
-            WalkingNpc(c.endX, c.endY, c.tx, c.ty, c.speed, kActionWalking, c.facing);
-        EXPECT_TRUE(npc == expected) << c.x << "," << c.y << ": " << npc.posX << "," << npc.posY;
+        EXPECT_TRUE(npc == WalkingNpc(c.endX, c.endY, c.tx, c.ty, c.speed, kActionWalking, c.facing)) << c.x << "," << c.y << ": " << npc.posX << "," << npc.posY;
     }
     for (int32_t action : {kActionIdle, 1, 2, kActionWaiting, 5, -1, 99}) {
         const CServerNPC before = WalkingNpc(100, 100, 200, 100, 35, action);
@@ -194,6 +185,7 @@ TEST(WalkStep, OneUpdateMovesAndTurnsOnlyTheWalkingNpc) {
         EXPECT_TRUE(npc == before) << "action " << action;
     }
 }
+// clang-format on
 
 // Walks arrive exactly in bounded ticks and stay; extreme values leave a valid facing.
 TEST(WalkStep, RandomWalksArriveExactlyAndExtremeValuesStayDefined) {
@@ -214,8 +206,7 @@ TEST(WalkStep, RandomWalksArriveExactlyAndExtremeValuesStayDefined) {
             ASSERT_TRUE(npc.posX >= 0.0f && npc.posY >= 0.0f && validFacing(npc.facing)) << walk;
         }
         const CServerNPC arrived = npc;
-        npc.WalkStep(frameTime);
-        npc.WalkStep(frameTime);
+        npc.WalkStep(frameTime), npc.WalkStep(frameTime);
         EXPECT_TRUE(npc == arrived) << "walk " << walk;
     }
     std::uniform_int_distribution<size_t> pick(0, std::size(extremes) - 1);

@@ -31,9 +31,8 @@ TEST(CRandomTest, ConcurrentDrawsNeitherLoseNorRepeatAValue) {
     CRandom shared, sequential;
     std::vector<uint32_t> together(80000), expected(80000);
     std::vector<std::jthread> threads;
-    for (auto p = together.begin(); p != together.end(); p += 20000) {
+    for (auto p = together.begin(); p != together.end(); p += 20000)
         threads.emplace_back([&, p] { std::generate_n(p, 20000, [&] { return shared.Next(); }); });
-    }
     threads.clear();  // joins
     std::ranges::generate(expected, [&] { return sequential.Next(); });
     std::ranges::sort(together);
@@ -60,16 +59,12 @@ class WorldTest : public ::testing::Test {
 protected:
     WorldTest() { clock.InitNightDay(), weather.InitWeather(); }
     void ClockTicks(int count) {
-        for (int i = 0; i < count; ++i) {
-            time.Advance(250);
-            clock.UpdateNightDay(weather);
-        }
+        for (int i = 0; i < count; ++i)
+            time.Advance(250), clock.UpdateNightDay(weather);
     }
     void GameTicks(GameTick& tick, int count, uint64_t ms = 50) {
-        for (int i = 0; i < count; ++i) {
-            time.Advance(ms);
-            tick.Run();
-        }
+        for (int i = 0; i < count; ++i)
+            time.Advance(ms), tick.Run();
     }
 
     er_test::TempDir dir;
@@ -157,20 +152,17 @@ TEST_F(WorldTest, ConsoleRainIsClampedLoggedRisesHoldsFadesAndDarkensAndHeavyRai
     // clang-format off
     const struct { float volume; int hour; uint32_t sky; } cases[] = {{0.0f, 0, 0x00AF5C4Eu},
         {0.0f, 1, PackSky(89, 100, 175)}, {30.9f, 12, PackSky(217, 218, 206)}, {250.0f, 10, PackSky(78, 92, 175)}};
-    // clang-format on
     for (const auto& c : cases) {
-        weather.volume = c.volume;
-        sky = clock.hourColours[c.hour];
+        weather.volume = c.volume, sky = clock.hourColours[c.hour];
         weather.UpdateRain(sky);
         EXPECT_EQ(sky, c.sky) << c.volume << " at hour " << c.hour;
     }
+    // clang-format on
     for (float volume : {50.0f, 50.1f}) {
         weather.volume = volume;
         int flashes = 0;
-        for (int i = 0; i < 1000; ++i) {
-            weather.UpdateRain(sky);
-            flashes += weather.lightning;
-        }
+        for (int i = 0; i < 1000; ++i)
+            weather.UpdateRain(sky), flashes += weather.lightning;
         EXPECT_EQ(flashes, volume > 50.0f ? 100 : 0) << volume;  // one in ten draws
     }
 }
