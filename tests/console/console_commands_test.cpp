@@ -1,15 +1,9 @@
-#include "console/console_commands.h"
 #include "console/player_list.h"
-#include "console/terminal_commands.h"
-
-#include <gtest/gtest.h>
 
 #include <tuple>
 #include <vector>
 
-#include "net/player_record.h"
-#include "world/game_weather.h"
-#include "world/night_day.h"
+#include "console_fixture.h"
 
 namespace {
 
@@ -22,34 +16,6 @@ TEST(ReadFieldNumberTest, FollowsAtoiOnTheFirstCharactersOnly) {
     for (const auto& c : cases)
         EXPECT_EQ(ReadFieldNumber(c.text, c.maxChars), c.expected) << c.text;
 }
-
-struct ConsoleCommandsTest : ::testing::Test {
-    ConsoleCommandsTest() { clock.InitNightDay(), weather.InitWeather(); }
-
-    ManualTimeSource time;
-    RuntimeRandom random;
-    NightDay clock{time};
-    GameWeather weather{random};
-    ConsoleModel model;
-    ServerRates rates;
-    int32_t players = 0;
-    int toggles = 0, closes = 0;
-    std::vector<std::pair<float, float>> rateMessages;
-    ConsoleCommands commands{
-        model, rates, clock, weather,
-        ConsoleActions{[this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
-                       [this](float u, float t) { rateMessages.emplace_back(u, t); },
-                       [](int line) {
-                           PlayerRecord zed{.name = "Zed",
-                                            .throughput = 3400,
-                                            .latency = 120,
-                                            .msgsSent = 5,
-                                            .msgsReceived = 7,
-                                            .msgsTimedOut = 1};
-                           return line == 1 ? std::optional(FormatPlayerInfo(zed)) : std::nullopt;
-                       }}};
-    TerminalCommands terminal{commands};
-};
 
 auto Rates(const ServerRates& r) {
     return std::tuple(r.updateRate.load(), r.reliableRate.load(), r.npcUpdateRate.load(),

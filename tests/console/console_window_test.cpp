@@ -11,30 +11,19 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "world/game_weather.h"
-#include "world/night_day.h"
-#include "world/random.h"
-#include "world/time_source.h"
-
 #include <tuple>
+
+#include "console_fixture.h"
 
 namespace {
 
 // clang-format off
-TEST(ConsoleWindowTest, EveryFieldButtonAndTheListTakesTheClickAimedAtItsCentre) {
+TEST_F(ConsoleCommandsTest, EveryFieldButtonAndTheListOfTheWindowTakesTheClickAimedAtItsCentre) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     int argc = 1;
     char name[] = "test", *argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    ManualTimeSource time;
-    RuntimeRandom random;
-    NightDay clock{time};
-    GameWeather weather{random};
-    ConsoleModel model;
-    ServerRates rates;
-    int toggles = 0;
-    ConsoleCommands commands{model, rates, clock, weather, {.toggleServer = [&] { ++toggles; }, .close = {}, .playerCount = {}, .sendRateSettings = {}, .playerInfo = {}}};
-    clock.InitNightDay(), weather.InitWeather(), commands.Initialise("Keep", 0);
+    commands.Initialise("Keep", 0);
     ConsoleWindow window(commands, nullptr);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));

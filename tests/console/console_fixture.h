@@ -1,0 +1,45 @@
+#pragma once
+// A console with its world and actions that count what they are asked to do, and the
+// terminal on top of it: the commands' tests and the window's share it.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "console/console_commands.h"
+#include "console/terminal_commands.h"
+#include "net/player_record.h"
+#include "world/game_weather.h"
+#include "world/night_day.h"
+#include "world/random.h"
+#include "world/time_source.h"
+
+struct ConsoleCommandsTest : ::testing::Test {
+    ConsoleCommandsTest() { clock.InitNightDay(), weather.InitWeather(); }
+
+    ManualTimeSource time;
+    RuntimeRandom random;
+    NightDay clock{time};
+    GameWeather weather{random};
+    ConsoleModel model;
+    ServerRates rates;
+    int32_t players = 0;
+    int toggles = 0, closes = 0;
+    std::vector<std::pair<float, float>> rateMessages;
+    ConsoleCommands commands{
+        model, rates, clock, weather,
+        ConsoleActions{[this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
+                       [this](float u, float t) { rateMessages.emplace_back(u, t); },
+                       [](int line) {
+                           PlayerRecord zed{.name = "Zed",
+                                            .throughput = 3400,
+                                            .latency = 120,
+                                            .msgsSent = 5,
+                                            .msgsReceived = 7,
+                                            .msgsTimedOut = 1};
+                           return line == 1 ? std::optional(FormatPlayerInfo(zed)) : std::nullopt;
+                       }}};
+    TerminalCommands terminal{commands};
+};
