@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "net/player_record.h"
 
@@ -25,7 +26,8 @@ std::string Format(const char* format, uint32_t value) {
 }  // namespace
 
 PlayerInfoTexts FormatPlayerInfo(const PlayerRecord& record) {
-    return {{record.name, Format("%d ms", record.latency), Format("%d", record.msgsSent),
+    const std::string name(record.name, strnlen(record.name, sizeof record.name));
+    return {{name, Format("%d ms", record.latency), Format("%d", record.msgsSent),
              Format("%d", record.msgsReceived), Format("%d", record.msgsTimedOut),
              Format("%d Bytes/Sec", record.throughput)}};
 }
