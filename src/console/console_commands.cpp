@@ -110,11 +110,15 @@ void ConsoleCommands::RefreshPlayerCount() {
     model_.SetText(ConsoleField::PlayersInGame, count);
 }
 
-std::optional<PlayerInfoTexts> ConsoleCommands::PlayerInfo(int line) const {
-    if (line < 0 || !actions_.playerInfo) {
+std::optional<DPNID> ConsoleCommands::PlayerAtLine(int line) const {
+    if (line < 0 || !actions_.playerAtLine) {
         return std::nullopt;
     }
-    return actions_.playerInfo(line);
+    return actions_.playerAtLine(line);
+}
+
+std::optional<PlayerInfoTexts> ConsoleCommands::PlayerInfo(DPNID player) const {
+    return actions_.playerInfo ? actions_.playerInfo(player) : std::nullopt;
 }
 
 void ConsoleCommands::ShowTickField(TickField field, const char* text) {

@@ -8,6 +8,7 @@
 #include "console/console_model.h"
 #include "console/player_info.h"
 #include "net/server_rates.h"
+#include "net/session_types.h"
 #include "world/game_tick.h"
 
 class NightDay;
@@ -22,9 +23,10 @@ struct ConsoleActions {
     std::function<int32_t()> playerCount;
     // RateSettings to every player.
     std::function<void(float updateRate, float messageTimeout)> sendRateSettings;
-    // The name and fresh statistics of the player on a line of the player list; nothing when
-    // no player is on that line or the player has left.
-    std::function<std::optional<PlayerInfoTexts>(int line)> playerInfo;
+    // The player on a line of the player list, if any.
+    std::function<std::optional<DPNID>(int line)> playerAtLine;
+    // The player's name and fresh statistics; nothing once the player has left.
+    std::function<std::optional<PlayerInfoTexts>(DPNID player)> playerInfo;
 };
 
 class ConsoleCommands {
@@ -43,7 +45,8 @@ public:
     void RefreshPlayerCount();
     // Kick does nothing to the player: it only refreshes "Players in Game: ".
     void Kick() { RefreshPlayerCount(); }
-    std::optional<PlayerInfoTexts> PlayerInfo(int line) const;
+    std::optional<DPNID> PlayerAtLine(int line) const;
+    std::optional<PlayerInfoTexts> PlayerInfo(DPNID player) const;
     // Where the game tick's status texts go.
     void ShowTickField(TickField field, const char* text);
 

@@ -1,7 +1,9 @@
 #include "console/console_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -10,6 +12,7 @@
 #include <QRegularExpressionValidator>
 
 #include "base/code_page.h"
+#include "console/player_info_dialog.h"
 
 QString ToQString(std::string_view text) {
     const std::u16string utf16 = Cp1252ToUtf16(text);
@@ -33,7 +36,10 @@ ConsoleWindow::ConsoleWindow(ConsoleCommands& commands, std::function<void()> on
         [this](ConsoleModel::Change change, ConsoleField field) { Show(change, field); });
 }
 
-ConsoleWindow::~ConsoleWindow() { commands_.model().SetObserver(nullptr); }
+ConsoleWindow::~ConsoleWindow() {
+    qApp->removeEventFilter(this);
+    commands_.model().SetObserver(nullptr);
+}
 
 void ConsoleWindow::closeEvent(QCloseEvent* event) {
     if (onClose_) {
@@ -45,11 +51,65 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
 }
 
 void ConsoleWindow::BuildMenu() {
-    QMenu* file = menuBar()->addMenu("&File");
-    file->addAction("&Exit", this, [this] { commands_.Exit(); });
-    QMenu* server = menuBar()->addMenu("Ser&ver");
-    server->addAction("&Start/Stop Server", this,
-                      [this] { commands_.Press(ConsoleButton::Start); });
+    // The text after the tab is the shortcut shown beside the item; the keys themselves are
+    // the accelerators of eventFilter (Ctrl+X, shown for Exit, is not one of them).
+    const auto add = [this](QMenu* menu, const char* text, int id) {
+        QAction* action = menu->addAction(text, this, [this, id] { RunCommand(id); });
+        action->setData(id);
+    };
+    add(menuBar()->addMenu("&File"), "&Exit\tCtrl+X", kCommandExit);
+    add(menuBar()->addMenu("Ser&ver"), "&Start/Stop Server\tCtrl+S", kCommandStartStop);
+    QMenu* player = menuBar()->addMenu("&Player");
+    add(player, "&Info\tCtrl+I", kCommandInfo);
+    add(player, "&Kick\tCtrl+K", kCommandKick);
+    qApp->installEventFilter(this);
+}
+
+void ConsoleWindow::RunCommand(int id) {
+    switch (id) {
+        case kCommandExit:
+            commands_.Exit();
+            return;
+        case kCommandStartStop:
+            commands_.Press(ConsoleButton::Start);
+            break;
+        case kCommandInfo:
+            if (const std::optional<DPNID> player =
+                    commands_.PlayerAtLine(playerList_->currentRow())) {
+                PlayerInfoDialog dialog(commands_, *player);
+                dialog.exec();
+            }
+            break;
+    }
+    // Like every command but Exit, the menu's refresh the player count.
+    commands_.RefreshPlayerCount();
+}
+
+bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The accelerators work anywhere in the console, edit fields included, and not while a
+    // modal dialog is open.
+    if (event->type() != QEvent::KeyPress || QApplication::activeModalWidget() != nullptr ||
+        QApplication::activeWindow() != this) {
+        return QMainWindow::eventFilter(watched, event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers =
+        key->modifiers() &
+        (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    int id = 0;
+    if (modifiers == Qt::NoModifier && key->key() == Qt::Key_X) {
+        id = kCommandExit;
+    } else if (modifiers == Qt::ControlModifier) {
+        id = key->key() == Qt::Key_S   ? kCommandStartStop
+             : key->key() == Qt::Key_I ? kCommandInfo
+             : key->key() == Qt::Key_K ? kCommandKick
+                                       : 0;
+    }
+    if (id == 0 || key->isAutoRepeat()) {
+        return id != 0 || QMainWindow::eventFilter(watched, event);
+    }
+    RunCommand(id);
+    return true;
 }
 
 void ConsoleWindow::BuildControls(QWidget* panel) {

@@ -18,6 +18,9 @@ class QWidget;
 class ConsoleWindow final : public QMainWindow {
 public:
     static constexpr const char* kTitle = "Ember Realms Server";
+    // The menu's command ids.
+    static constexpr int kCommandExit = 40001, kCommandStartStop = 40002, kCommandInfo = 40004,
+                         kCommandKick = 40005;
 
     // `onClose` runs when the window is closed, before it goes away: the shutdown path.
     ConsoleWindow(ConsoleCommands& commands, std::function<void()> onClose);
@@ -25,9 +28,12 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildMenu();
+    // What the menu item or accelerator with this id does.
+    void RunCommand(int id);
     void BuildControls(QWidget* panel);
     void Show(ConsoleModel::Change change, ConsoleField field);
     void ShowField(ConsoleField field);

@@ -133,7 +133,9 @@ std::string TerminalCommands::Info(std::string_view arguments) const {
     if (line.empty() || line.size() > 9 || !AllDigits(line) || !arguments.empty()) {
         return "info: give the LINE number that players shows\n";
     }
-    const std::optional<PlayerInfoTexts> info = commands_.PlayerInfo(std::stoi(std::string(line)));
+    const std::optional<DPNID> player = commands_.PlayerAtLine(std::stoi(std::string(line)));
+    const std::optional<PlayerInfoTexts> info =
+        player ? commands_.PlayerInfo(*player) : std::nullopt;
     if (!info) {
         return "info: no player on line " + std::string(line) + "\n";
     }

@@ -130,13 +130,11 @@ void ServerShell::StartUp() {
     actions.toggleServer = [this] { session_->ToggleServer(); };
     actions.playerCount = [this] { return session_->playerCount(); };
     actions.sendRateSettings = [this](float, float) { session_->SendRateSettings(); };
-    actions.playerInfo = [this](int line) -> std::optional<PlayerInfoTexts> {
-        const std::optional<DPNID> player = playerList_->PlayerAtLine(line);
+    actions.playerAtLine = [this](int line) { return playerList_->PlayerAtLine(line); };
+    actions.playerInfo = [this](DPNID player) {
         std::optional<PlayerInfoTexts> info;
-        if (player) {
-            session_->WithPlayerStatistics(
-                *player, [&](const PlayerRecord& record) { info = FormatPlayerInfo(record); });
-        }
+        session_->WithPlayerStatistics(
+            player, [&](const PlayerRecord& record) { info = FormatPlayerInfo(record); });
         return info;
     };
     consoleCommands_ = std::make_unique<ConsoleCommands>(consoleModel_, rates_, *nightDay_,

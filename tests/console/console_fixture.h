@@ -30,16 +30,17 @@ struct ConsoleCommandsTest : ::testing::Test {
     std::vector<std::pair<float, float>> rateMessages;
     ConsoleCommands commands{
         model, rates, clock, weather,
-        ConsoleActions{[this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
-                       [this](float u, float t) { rateMessages.emplace_back(u, t); },
-                       [](int line) {
-                           PlayerRecord zed{.name = "Zed",
-                                            .throughput = 3400,
-                                            .latency = 120,
-                                            .msgsSent = 5,
-                                            .msgsReceived = 7,
-                                            .msgsTimedOut = 1};
-                           return line == 1 ? std::optional(FormatPlayerInfo(zed)) : std::nullopt;
-                       }}};
+        ConsoleActions{
+            [this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
+            [this](float u, float t) { rateMessages.emplace_back(u, t); },
+            [](int line) { return line == 1 ? std::optional<DPNID>(303) : std::nullopt; },
+            [this](DPNID player) { return player == 303 ? zed : std::nullopt; }}};
+    // What the player on line 1 shows; nothing once it has left.
+    std::optional<PlayerInfoTexts> zed = FormatPlayerInfo({.name = "Zed",
+                                                           .throughput = 3400,
+                                                           .latency = 120,
+                                                           .msgsSent = 5,
+                                                           .msgsReceived = 7,
+                                                           .msgsTimedOut = 1});
     TerminalCommands terminal{commands};
 };

@@ -30,6 +30,7 @@ struct ConsoleSessionViewTest : ::testing::Test, SessionTestWorld {
                                             [this] { ++exits; },
                                             [this] { return session.playerCount(); },
                                             [this](float, float) { session.SendRateSettings(); },
+                                            {},
                                             {}}};
     PlayerList players{model};
     std::vector<std::function<void()>> posted;

@@ -1,15 +1,19 @@
-// The console window under the offscreen platform, driven by real mouse input through the
-// window system: every field, button and the list takes the click aimed at its centre.
+// The console window under the offscreen platform, driven by real mouse and key input: every
+// control takes the click aimed at it; the menu, the accelerators and the Info on Player dialog.
 
 #include "console/console_window.h"
+#include "console/player_info_dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <tuple>
 
@@ -17,12 +21,17 @@
 
 namespace {
 
+void App() {
+    static int argc = 1;
+    static char name[] = "test", *argv[] = {name, nullptr};
+    static QApplication* app =
+        (qputenv("QT_QPA_PLATFORM", "offscreen"), new QApplication(argc, argv));
+    (void)app;
+}
+
 // clang-format off
 TEST_F(ConsoleCommandsTest, EveryFieldButtonAndTheListOfTheWindowTakesTheClickAimedAtItsCentre) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char name[] = "test", *argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    App();
     commands.Initialise("Keep", 0);
     ConsoleWindow window(commands, nullptr);
     window.show();
@@ -52,6 +61,53 @@ TEST_F(ConsoleCommandsTest, EveryFieldButtonAndTheListOfTheWindowTakesTheClickAi
     }
 }
 
+TEST_F(ConsoleCommandsTest, TheAcceleratorsWorkEverywhereAndInfoShowsTheSelectedPlayerUntilOk) {
+    App();
+    ConsoleWindow window(commands, nullptr);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QMenuBar* bar = window.menuBar();
+    QStringList menus;
+    for (QAction* menu : bar->actions())
+        for (QAction* item : menu->menu()->actions())
+            menus << menu->text() + "|" + item->text() + "|" + item->data().toString();
+    EXPECT_EQ(menus.join(" "), "&File|&Exit\tCtrl+X|40001 Ser&ver|&Start/Stop Server\tCtrl+S|40002 &Player|&Info\tCtrl+I|40004 &Player|&Kick\tCtrl+K|40005");
+    auto* edit = qobject_cast<QLineEdit*>(window.centralWidget()->childAt(15, 35));  // Session Name
+    ASSERT_NE(edit, nullptr);
+    edit->setFocus();
+    players = 7;
+    QTest::keyClick(edit, Qt::Key_S, Qt::ControlModifier), QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_K, Qt::ControlModifier), QTest::keyClick(edit, Qt::Key_X, Qt::ShiftModifier);
+    QTest::keyClick(edit, Qt::Key_I, Qt::ControlModifier);  // no line selected: nothing opens
+    EXPECT_EQ(std::tuple(toggles, closes, model.Text(ConsoleField::PlayersInGame)), std::tuple(1, 0, "7"));
+    QTest::keyClick(edit, Qt::Key_X);  // bare X, even in a field: Exit
+    EXPECT_EQ(std::tuple(closes, edit->text().toStdString()), std::tuple(1, "EmberRealms Gamex"));  // Shift+X typed, X not
+
+    model.AddPlayerLine("Ann"), model.AddPlayerLine("Zed");
+    auto* list = window.findChild<QListWidget*>();
+    list->setCurrentRow(1);
+    std::vector<QStringList> shown;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = dynamic_cast<PlayerInfoDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        const auto texts = [&] { QStringList t; for (QLabel* v : dialog->values()) t << v->text(); return t; };
+        shown.push_back(texts());
+        zed->values[1] = "130 ms";
+        QTest::qWait(PlayerInfoDialog::kRefreshMs + 200), shown.push_back(texts());
+        zed.reset();  // the player leaves: the last values stay
+        QTest::qWait(PlayerInfoDialog::kRefreshMs + 200), shown.push_back(texts());
+        QTest::keyClick(dialog, Qt::Key_Escape), QTest::keyClick(dialog, Qt::Key_X);  // neither closes it, nor exits
+        EXPECT_TRUE(dialog->isVisible());
+        QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    QTest::keyClick(list, Qt::Key_I, Qt::ControlModifier);
+    const QStringList first = {"Zed", "120 ms", "5", "7", "1", "3400 Bytes/Sec"};
+    QStringList later = first;
+    later[1] = "130 ms";
+    EXPECT_EQ(shown, (std::vector<QStringList>{first, later, later}));
+    EXPECT_EQ(closes, 1);
+}
 // clang-format on
 
 }  // namespace
