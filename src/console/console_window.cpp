@@ -4,6 +4,8 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -24,9 +26,39 @@ std::string FromQString(const QString& text) {
                                              static_cast<std::size_t>(text.size())));
 }
 
+namespace {
+
+// The server's icon, drawn rather than shipped: an ember, a flame over a glowing coal.
+QIcon EmberIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(size / 64.0, size / 64.0);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(120, 30, 10));
+        painter.drawEllipse(QRectF(10, 38, 44, 22));
+        QPainterPath flame(QPointF(32, 4));
+        flame.cubicTo(44, 22, 54, 34, 44, 48);
+        flame.cubicTo(38, 56, 26, 56, 20, 48);
+        flame.cubicTo(10, 34, 24, 24, 32, 4);
+        painter.setBrush(QColor(240, 110, 20));
+        painter.drawPath(flame);
+        painter.setBrush(QColor(255, 210, 80));
+        painter.drawEllipse(QRectF(25, 34, 14, 16));
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+}  // namespace
+
 ConsoleWindow::ConsoleWindow(ConsoleCommands& commands, std::function<void()> onClose)
     : commands_(commands), onClose_(std::move(onClose)) {
     setWindowTitle(kTitle);
+    setWindowIcon(EmberIcon());
     resize(660, 557);
     BuildMenu();
     auto* panel = new QWidget(this);

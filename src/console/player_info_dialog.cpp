@@ -1,5 +1,6 @@
 #include "console/player_info_dialog.h"
 
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -21,6 +22,16 @@ PlayerInfoDialog::PlayerInfoDialog(ConsoleCommands& commands, DPNID player)
     setWindowTitle("Info on Player");
     setModal(true);
     setFixedSize(Units(0, 0, 145, 234).size());
+    // The layout is made for a narrow 8-point font: take the largest size, 8 points at most, at
+    // which the longest label fits its 120 units.
+    QFont small = font();
+    for (int points = 8; points > 5; --points) {
+        small.setPointSize(points);
+        if (QFontMetrics(small).horizontalAdvance(kPlayerInfoLabels[4]) <=
+            Units(0, 0, 120, 8).width())
+            break;
+    }
+    setFont(small);
     (new QGroupBox("General Info", this))->setGeometry(Units(7, 7, 130, 41));
     (new QGroupBox("Connection Details", this))->setGeometry(Units(7, 52, 130, 136));
     // Label rows, each followed 13 units lower by its value field.

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <tuple>
 
 #include "console_fixture.h"
@@ -72,6 +73,7 @@ TEST_F(ConsoleCommandsTest, TheAcceleratorsWorkEverywhereAndInfoShowsTheSelected
     for (QAction* menu : bar->actions())
         for (QAction* item : menu->menu()->actions())
             menus << menu->text() + "|" + item->text() + "|" + item->data().toString();
+    EXPECT_FALSE(window.windowIcon().isNull());
     EXPECT_EQ(menus.join(" "), "&File|&Exit\tCtrl+X|40001 Ser&ver|&Start/Stop Server\tCtrl+S|40002 &Player|&Info\tCtrl+I|40004 &Player|&Kick\tCtrl+K|40005");
     auto* edit = qobject_cast<QLineEdit*>(window.centralWidget()->childAt(15, 35));  // Session Name
     ASSERT_NE(edit, nullptr);
@@ -83,6 +85,7 @@ TEST_F(ConsoleCommandsTest, TheAcceleratorsWorkEverywhereAndInfoShowsTheSelected
     EXPECT_EQ(std::tuple(toggles, closes, model.Text(ConsoleField::PlayersInGame)), std::tuple(1, 0, "7"));
     QTest::keyClick(edit, Qt::Key_X);  // bare X, even in a field: Exit
     EXPECT_EQ(std::tuple(closes, edit->text().toStdString()), std::tuple(1, "EmberRealms Gamex"));  // Shift+X typed, X not
+    model.SetText(ConsoleField::SessionName, "EmberRealms Game");
 
     model.AddPlayerLine("Ann"), model.AddPlayerLine("Zed");
     auto* list = window.findChild<QListWidget*>();
@@ -93,6 +96,8 @@ TEST_F(ConsoleCommandsTest, TheAcceleratorsWorkEverywhereAndInfoShowsTheSelected
         ASSERT_NE(dialog, nullptr);
         const auto texts = [&] { QStringList t; for (QLabel* v : dialog->values()) t << v->text(); return t; };
         shown.push_back(texts());
+        if (const char* dir = std::getenv("ER_SCREENSHOTS"))  // tools/screenshots.sh
+            window.grab().save(QString(dir) + "/console.png"), dialog->grab().save(QString(dir) + "/player-info.png");
         zed->values[1] = "130 ms";
         QTest::qWait(PlayerInfoDialog::kRefreshMs + 200), shown.push_back(texts());
         zed.reset();  // the player leaves: the last values stay
