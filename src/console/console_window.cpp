@@ -203,6 +203,7 @@ void ConsoleWindow::BuildControls(QWidget* panel) {
         ShowField(static_cast<ConsoleField>(i));
     }
     startButton_->setText(ToQString(model.StartButtonText()));
+    Show(ConsoleModel::Change::PlayerList, ConsoleField::PlayersInGame);
 }
 
 void ConsoleWindow::Show(ConsoleModel::Change change, ConsoleField field) {

@@ -69,10 +69,10 @@ TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFat
         {"", ""}, {"   \t ", ""}, {"set session  The Old Keep ", ""}, {"set daylength 24", ""}, {"apply", ""},
         {"set port 12ab", "set: port takes digits only\n"}, {"set gametime 5", "set: unknown field 'gametime'; type help for the list\n"},
         {"rain 75", ""}, {"rain -1", "set: rainvolume takes digits only\n"}, {"stop", "the server is not started\n"}, {"start", ""},
-        {"frobnicate now", "unknown command 'frobnicate'; type help for the list\n"}, {"players", "no players\n"}, {"kick", ""},
+        {"frobnicate now", "unknown command 'frobnicate'; type help for the list\n"}, {"players", "0 Ann\n1 Zed\n"}, {"kick", ""},
         {"info", "info: give the LINE number that players shows\n"}, {"info -1", "info: give the LINE number that players shows\n"},
         {"info 1 2", "info: give the LINE number that players shows\n"}, {"info 9999999999", "info: give the LINE number that players shows\n"},
-        {"info 0", "info: no player on line 0\n"}, {"info  1 ", "Name: Zed\nLatency (ms) : 120 ms\nMessages Sent (normal priority) : 5\n"
+        {"info 0", "info: no player on line 0\n"}, {"info 2", "info: no player on line 2\n"}, {"info  1 ", "Name: Zed\nLatency (ms) : 120 ms\nMessages Sent (normal priority) : 5\n"
             "Messages Recieved (normal priority) : 7\nMessages Timed-Out (normal priority) : 1\nThroughput (Bytes/Sec) : 3400 Bytes/Sec\n"},
         {"exit", ""}};
     // clang-format on
@@ -85,8 +85,6 @@ TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFat
     for (const char* command : {"status", "players", "info LINE", "kick", "set FIELD", "apply",
                                 "rain [VOLUME]", "start", "exit"})
         EXPECT_NE(terminal.Execute("help").find(command), std::string::npos) << command;
-    model.AddPlayerLine("Ann"), model.AddPlayerLine("Zed");
-    EXPECT_EQ(terminal.Execute("players"), "0 Ann\n1 Zed\n");
     model.SetEnabled(ConsoleField::SessionName, false);
     EXPECT_EQ(terminal.Execute("set session x"),
               "set: session cannot be changed while the server is hosting\n");

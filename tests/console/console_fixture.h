@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console/console_commands.h"
+#include "console/player_list.h"
 #include "console/terminal_commands.h"
 #include "net/player_record.h"
 #include "world/game_weather.h"
@@ -17,7 +18,11 @@
 #include "world/time_source.h"
 
 struct ConsoleCommandsTest : ::testing::Test {
-    ConsoleCommandsTest() { clock.InitNightDay(), weather.InitWeather(); }
+    // Three players joined one after the other and the second left: Ann on line 0, Zed on 1.
+    ConsoleCommandsTest() {
+        clock.InitNightDay(), weather.InitWeather();
+        list.Add(101, "Ann"), list.Add(202, "Bob"), list.Add(303, "Zed"), list.Remove(202);
+    }
 
     ManualTimeSource time;
     RuntimeRandom random;
@@ -25,16 +30,16 @@ struct ConsoleCommandsTest : ::testing::Test {
     GameWeather weather{random};
     ConsoleModel model;
     ServerRates rates;
+    PlayerList list{model};
     int32_t players = 0;
     int toggles = 0, closes = 0;
     std::vector<std::pair<float, float>> rateMessages;
     ConsoleCommands commands{
         model, rates, clock, weather,
-        ConsoleActions{
-            [this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
-            [this](float u, float t) { rateMessages.emplace_back(u, t); },
-            [](int line) { return line == 1 ? std::optional<DPNID>(303) : std::nullopt; },
-            [this](DPNID player) { return player == 303 ? zed : std::nullopt; }}};
+        ConsoleActions{[this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
+                       [this](float u, float t) { rateMessages.emplace_back(u, t); },
+                       [this](int line) { return list.PlayerAtLine(line); },
+                       [this](DPNID player) { return player == 303 ? zed : std::nullopt; }}};
     // What the player on line 1 shows; nothing once it has left.
     std::optional<PlayerInfoTexts> zed = FormatPlayerInfo({.name = "Zed",
                                                            .throughput = 3400,

@@ -87,7 +87,6 @@ TEST_F(ConsoleCommandsTest, TheAcceleratorsWorkEverywhereAndInfoShowsTheSelected
     EXPECT_EQ(std::tuple(closes, edit->text().toStdString()), std::tuple(1, "EmberRealms Gamex"));  // Shift+X typed, X not
     model.SetText(ConsoleField::SessionName, "EmberRealms Game");
 
-    model.AddPlayerLine("Ann"), model.AddPlayerLine("Zed");
     auto* list = window.findChild<QListWidget*>();
     list->setCurrentRow(1);
     std::vector<QStringList> shown;
