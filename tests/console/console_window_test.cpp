@@ -78,11 +78,11 @@ TEST_F(ConsoleCommandsTest, TheAcceleratorsWorkEverywhereAndInfoShowsTheSelected
     auto* edit = qobject_cast<QLineEdit*>(window.centralWidget()->childAt(15, 35));  // Session Name
     ASSERT_NE(edit, nullptr);
     edit->setFocus();
-    players = 7;
+    players = 2;
     QTest::keyClick(edit, Qt::Key_S, Qt::ControlModifier), QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
     QTest::keyClick(edit, Qt::Key_K, Qt::ControlModifier), QTest::keyClick(edit, Qt::Key_X, Qt::ShiftModifier);
     QTest::keyClick(edit, Qt::Key_I, Qt::ControlModifier);  // no line selected: nothing opens
-    EXPECT_EQ(std::tuple(toggles, closes, model.Text(ConsoleField::PlayersInGame)), std::tuple(1, 0, "7"));
+    EXPECT_EQ(std::tuple(toggles, closes, model.Text(ConsoleField::PlayersInGame)), std::tuple(1, 0, "2"));
     QTest::keyClick(edit, Qt::Key_X);  // bare X, even in a field: Exit
     EXPECT_EQ(std::tuple(closes, edit->text().toStdString()), std::tuple(1, "EmberRealms Gamex"));  // Shift+X typed, X not
     model.SetText(ConsoleField::SessionName, "EmberRealms Game");
