@@ -16,23 +16,28 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <memory>
 #include <tuple>
 
 #include "console_fixture.h"
 
 namespace {
 
-void App() {
-    static int argc = 1;
-    static char name[] = "test", *argv[] = {name, nullptr};
-    static QApplication* app =
-        (qputenv("QT_QPA_PLATFORM", "offscreen"), new QApplication(argc, argv));
-    (void)app;
-}
+// One application for the whole program, ended before the program's static objects are.
+struct QtApplication : ::testing::Environment {
+    void SetUp() override {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app.reset(); }
+    int argc = 1;
+    char name[5] = "test", *argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> app;
+};
+const auto* const kQtApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
 
 // clang-format off
 TEST_F(ConsoleCommandsTest, EveryFieldButtonAndTheListOfTheWindowTakesTheClickAimedAtItsCentre) {
-    App();
     commands.Initialise("Keep", 0);
     ConsoleWindow window(commands, nullptr);
     window.show();
@@ -63,7 +68,6 @@ TEST_F(ConsoleCommandsTest, EveryFieldButtonAndTheListOfTheWindowTakesTheClickAi
 }
 
 TEST_F(ConsoleCommandsTest, TheAcceleratorsWorkEverywhereAndInfoShowsTheSelectedPlayerUntilOk) {
-    App();
     ConsoleWindow window(commands, nullptr);
     window.show();
     window.activateWindow();
