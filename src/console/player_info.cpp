@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/network_session.h"
 #include "net/player_record.h"
 
 const std::array<const char*, PlayerInfoTexts::kCount> kPlayerInfoLabels = {
@@ -30,4 +31,11 @@ PlayerInfoTexts FormatPlayerInfo(const PlayerRecord& record) {
     return {{name, Format("%d ms", record.latency), Format("%d", record.msgsSent),
              Format("%d", record.msgsReceived), Format("%d", record.msgsTimedOut),
              Format("%d Bytes/Sec", record.throughput)}};
+}
+
+std::optional<PlayerInfoTexts> FreshPlayerInfo(NetworkSession& session, DPNID player) {
+    std::optional<PlayerInfoTexts> info;
+    session.WithPlayerStatistics(
+        player, [&](const PlayerRecord& record) { info = FormatPlayerInfo(record); });
+    return info;
 }

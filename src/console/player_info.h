@@ -3,8 +3,12 @@
 // the connection statistics, with the dialog's labels and number formats.
 
 #include <array>
+#include <optional>
 #include <string>
 
+#include "net/session_types.h"
+
+class NetworkSession;
 struct PlayerRecord;
 
 struct PlayerInfoTexts {
@@ -20,3 +24,7 @@ extern const std::array<const char*, PlayerInfoTexts::kCount> kPlayerInfoLabels;
 
 // "%d ms" for the latency, "%d Bytes/Sec" for the throughput, bare numbers for the counts.
 PlayerInfoTexts FormatPlayerInfo(const PlayerRecord& record);
+
+// The player's statistics refreshed from the connection under playerLock, formatted; nothing
+// once the player has left.
+std::optional<PlayerInfoTexts> FreshPlayerInfo(NetworkSession& session, DPNID player);

@@ -131,12 +131,7 @@ void ServerShell::StartUp() {
     actions.playerCount = [this] { return session_->playerCount(); };
     actions.sendRateSettings = [this](float, float) { session_->SendRateSettings(); };
     actions.playerAtLine = [this](int line) { return playerList_->PlayerAtLine(line); };
-    actions.playerInfo = [this](DPNID player) {
-        std::optional<PlayerInfoTexts> info;
-        session_->WithPlayerStatistics(
-            player, [&](const PlayerRecord& record) { info = FormatPlayerInfo(record); });
-        return info;
-    };
+    actions.playerInfo = [this](DPNID player) { return FreshPlayerInfo(*session_, player); };
     consoleCommands_ = std::make_unique<ConsoleCommands>(consoleModel_, rates_, *nightDay_,
                                                          *weather_, std::move(actions));
     playerList_ = std::make_unique<PlayerList>(consoleModel_);

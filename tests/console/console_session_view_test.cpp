@@ -2,9 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
+#include "console/console_window.h"
+#include "console/player_info_dialog.h"
 #include "net/game_messages.h"
 #include "support/fake_session.h"
 #include "support/session_test_world.h"
@@ -25,13 +34,13 @@ struct ConsoleSessionViewTest : ::testing::Test, SessionTestWorld {
     er_test::ScopedWorkingDir cwd{dir.path()};
     ConsoleModel model;
     int exits = 0;
-    ConsoleCommands commands{model, rates, clock, weather,
-                             ConsoleActions{[this] { session.ToggleServer(); },
-                                            [this] { ++exits; },
-                                            [this] { return session.playerCount(); },
-                                            [this](float, float) { session.SendRateSettings(); },
-                                            {},
-                                            {}}};
+    ConsoleCommands commands{
+        model, rates, clock, weather,
+        ConsoleActions{[this] { session.ToggleServer(); }, [this] { ++exits; },
+                       [this] { return session.playerCount(); },
+                       [this](float, float) { session.SendRateSettings(); },
+                       [this](int line) { return players.PlayerAtLine(line); },
+                       [this](DPNID p) { return FreshPlayerInfo(session, p); }}};
     PlayerList players{model};
     std::vector<std::function<void()>> posted;
     ConsoleSessionView view{commands, players, [this](std::function<void()> work) {
@@ -96,6 +105,55 @@ TEST_F(ConsoleSessionViewTest, AFailedStartClosesTheConsoleAfterTheCommandReturn
                          "Error Starting Server! (UDP port 2302 could not be hosted)\n"));
     RunPosted();
     EXPECT_EQ(std::tuple(exits, model.StartButtonText()), std::tuple(1, "Start Server"));
+}
+
+// Three players join through the session and the second leaves; Info on the window's second
+// line follows the third, refreshes, and keeps its last values once the third has left too.
+TEST_F(ConsoleSessionViewTest, InfoInTheWindowShowsTheSelectedPlayerLiveUntilOk) {
+    commands.Press(ConsoleButton::Start);
+    const DPNID ann = fake->Connect(u"Ann"), bob = fake->Connect(u"Bob"),
+                cid = fake->Connect(u"Cid");
+    fake->Disconnect(bob), RunPosted();
+    ConsoleWindow window(commands, nullptr);
+    window.show(), window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto* list = window.findChild<QListWidget*>();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    fake->connectionInfo = {.roundTripLatencyMs = 120,
+                            .throughputBps = 3400,
+                            .messagesTransmittedNormalPriority = 5,
+                            .messagesReceived = 7,
+                            .messagesTimedOutNormalPriority = 1};
+    std::vector<QStringList> shown;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = dynamic_cast<PlayerInfoDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        const auto texts = [&] {
+            QStringList t;
+            for (QLabel* v : dialog->values())
+                t << v->text();
+            return t;
+        };
+        shown.push_back(texts());
+        if (const char* dir = std::getenv("ER_SCREENSHOTS"))  // tools/screenshots.sh
+            window.grab().save(QString(dir) + "/console.png"),
+                dialog->grab().save(QString(dir) + "/player-info.png");
+        fake->connectionInfo.roundTripLatencyMs = 130;
+        QTest::qWait(PlayerInfoDialog::kRefreshMs + 200), shown.push_back(texts());
+        fake->Disconnect(cid);  // the last values stay
+        QTest::qWait(PlayerInfoDialog::kRefreshMs + 200), shown.push_back(texts());
+        QTest::keyClick(dialog, Qt::Key_Escape),
+            QTest::keyClick(dialog, Qt::Key_X);  // neither closes it, nor exits
+        EXPECT_TRUE(dialog->isVisible());
+        QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    QTest::keyClick(list, Qt::Key_I, Qt::ControlModifier);
+    const QStringList first = {"Cid", "120 ms", "5", "7", "1", "3400 Bytes/Sec"};
+    QStringList later = first;
+    later[1] = "130 ms";
+    EXPECT_EQ(shown, (std::vector<QStringList>{first, later, later}));
+    EXPECT_EQ(std::tuple(exits, ann != cid), std::tuple(0, true));
 }
 
 }  // namespace

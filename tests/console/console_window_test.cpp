@@ -2,20 +2,16 @@
 // control takes the click aimed at it; the menu, the accelerators and the Info on Player dialog.
 
 #include "console/console_window.h"
-#include "console/player_info_dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
-#include <cstdlib>
 #include <memory>
 #include <tuple>
 
@@ -67,7 +63,7 @@ TEST_F(ConsoleCommandsTest, EveryFieldButtonAndTheListOfTheWindowTakesTheClickAi
     }
 }
 
-TEST_F(ConsoleCommandsTest, TheAcceleratorsWorkEverywhereAndInfoShowsTheSelectedPlayerUntilOk) {
+TEST_F(ConsoleCommandsTest, TheMenuAndTheAcceleratorsWorkAnywhereInTheWindow) {
     ConsoleWindow window(commands, nullptr);
     window.show();
     window.activateWindow();
@@ -83,38 +79,13 @@ TEST_F(ConsoleCommandsTest, TheAcceleratorsWorkEverywhereAndInfoShowsTheSelected
     ASSERT_NE(edit, nullptr);
     edit->setFocus();
     players = 2;
-    QTest::keyClick(edit, Qt::Key_S, Qt::ControlModifier), QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_S, Qt::ControlModifier), QTest::keyClick(edit, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
     QTest::keyClick(edit, Qt::Key_K, Qt::ControlModifier), QTest::keyClick(edit, Qt::Key_X, Qt::ShiftModifier);
     QTest::keyClick(edit, Qt::Key_I, Qt::ControlModifier);  // no line selected: nothing opens
-    EXPECT_EQ(std::tuple(toggles, closes, model.Text(ConsoleField::PlayersInGame)), std::tuple(1, 0, "2"));
+    EXPECT_EQ(std::tuple(toggles, closes, model.Text(ConsoleField::PlayersInGame)), std::tuple(2, 0, "2"));
     QTest::keyClick(edit, Qt::Key_X);  // bare X, even in a field: Exit
     EXPECT_EQ(std::tuple(closes, edit->text().toStdString()), std::tuple(1, "EmberRealms Gamex"));  // Shift+X typed, X not
-    model.SetText(ConsoleField::SessionName, "EmberRealms Game");
-
-    auto* list = window.findChild<QListWidget*>();
-    list->setCurrentRow(1);
-    std::vector<QStringList> shown;
-    QTimer::singleShot(0, [&] {
-        auto* dialog = dynamic_cast<PlayerInfoDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        const auto texts = [&] { QStringList t; for (QLabel* v : dialog->values()) t << v->text(); return t; };
-        shown.push_back(texts());
-        if (const char* dir = std::getenv("ER_SCREENSHOTS"))  // tools/screenshots.sh
-            window.grab().save(QString(dir) + "/console.png"), dialog->grab().save(QString(dir) + "/player-info.png");
-        zed->values[1] = "130 ms";
-        QTest::qWait(PlayerInfoDialog::kRefreshMs + 200), shown.push_back(texts());
-        zed.reset();  // the player leaves: the last values stay
-        QTest::qWait(PlayerInfoDialog::kRefreshMs + 200), shown.push_back(texts());
-        QTest::keyClick(dialog, Qt::Key_Escape), QTest::keyClick(dialog, Qt::Key_X);  // neither closes it, nor exits
-        EXPECT_TRUE(dialog->isVisible());
-        QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
-    });
-    QTest::keyClick(list, Qt::Key_I, Qt::ControlModifier);
-    const QStringList first = {"Zed", "120 ms", "5", "7", "1", "3400 Bytes/Sec"};
-    QStringList later = first;
-    later[1] = "130 ms";
-    EXPECT_EQ(shown, (std::vector<QStringList>{first, later, later}));
-    EXPECT_EQ(closes, 1);
 }
 // clang-format on
 
