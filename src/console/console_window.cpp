@@ -113,7 +113,7 @@ void ConsoleWindow::RunCommand(int id) {
             }
             break;
     }
-    // Like every command but Exit, the menu's refresh the player count.
+    // Like every other command but Exit, the menu's commands refresh the player count.
     commands_.RefreshPlayerCount();
 }
 
