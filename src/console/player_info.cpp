@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/visible_text.h"
 #include "net/network_session.h"
 #include "net/player_record.h"
 
@@ -27,7 +28,8 @@ std::string Format(const char* format, uint32_t value) {
 }  // namespace
 
 PlayerInfoTexts FormatPlayerInfo(const PlayerRecord& record) {
-    const std::string name(record.name, strnlen(record.name, sizeof record.name));
+    const std::string name =
+        VisibleText(std::string_view(record.name, strnlen(record.name, sizeof record.name)));
     return {{name, Format("%d ms", record.latency), Format("%d", record.msgsSent),
              Format("%d", record.msgsReceived), Format("%d", record.msgsTimedOut),
              Format("%d Bytes/Sec", record.throughput)}};

@@ -13,7 +13,8 @@ struct PlayerRecord;
 
 struct PlayerInfoTexts {
     static constexpr int kCount = 6;
-    // Name, latency, messages sent, received, timed out, throughput: in the dialog's order.
+    // Name (control characters made visible, VisibleText), latency, messages sent, received,
+    // timed out, throughput: in the dialog's order.
     std::array<std::string, kCount> values;
 
     bool operator==(const PlayerInfoTexts&) const = default;

@@ -1,5 +1,7 @@
 #include "console/player_list.h"
 
+#include "console/visible_text.h"
+
 PlayerList::PlayerList(ConsoleModel& model) : model_(model), slots_(kSlots) {}
 
 void PlayerList::Clear() {
@@ -11,7 +13,7 @@ void PlayerList::Clear() {
 void PlayerList::Add(DPNID player, const char* name) {
     for (Slot& slot : slots_) {
         if (slot.line < 0) {
-            slot.line = model_.AddPlayerLine(name != nullptr ? name : "");
+            slot.line = model_.AddPlayerLine(VisibleText(name != nullptr ? name : ""));
             slot.player = player;
             return;
         }

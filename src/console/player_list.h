@@ -15,7 +15,8 @@ public:
 
     explicit PlayerList(ConsoleModel& model);
 
-    // Appends the player's line; with every slot taken no line is added.
+    // Appends the player's line, the name with its control characters made visible
+    // (VisibleText); with every slot taken no line is added.
     void Add(DPNID player, const char* name);
     // Removes the player's line; the lines after it move up and keep naming their players.
     void Remove(DPNID player);

@@ -175,7 +175,7 @@ void Connection::HandleHardDisconnect(const HandshakeFrame& f, Millis now) {
         return;
     if (state_ == ConnectionState::kAborting) {
         // The peer answered our hard disconnect.
-        Terminate(DisconnectReason::kAbortedLocally, now);
+        Terminate(abort_reason_, now);
     } else if (state_ == ConnectionState::kConnected || state_ == ConnectionState::kClosing) {
         CancelAll(SendResult::kCancelled);
         for (int i = 0; i < config_.hard_disconnects; ++i)
@@ -230,7 +230,10 @@ void Connection::CancelAll(SendResult result) {
         if (m.kind == ItemKind::kData)
             EmitSendComplete(m.id, result);
     }
-    queue_.clear();
+    // Swapped out rather than cleared, so that a long queue gives its memory back.
+    std::deque<OutMessage>().swap(queue_);
+    queued_messages_ = 0;
+    queued_bytes_ = 0;
     queue_deadlines_.clear();
     for (uint8_t s = send_base_; s != next_send_; ++s) {
         for (auto& p : sent_[s].pieces) {
@@ -263,9 +266,25 @@ void Connection::Close(Millis now) {
     }
 }
 
-void Connection::Abort(Millis now) {
+void Connection::Probe(Millis /*now*/) {
+    if (state_ != ConnectionState::kConnected)
+        return;
+    const bool queued = std::any_of(queue_.begin(), queue_.end(), [](const OutMessage& m) {
+        return m.kind == ItemKind::kKeepAlive;
+    });
+    if (!queued) {
+        // Ahead of everything but the rest of a message already under way.
+        OutMessage keepalive;
+        keepalive.kind = ItemKind::kKeepAlive;
+        const bool under_way = !queue_.empty() && queue_.front().sent_offset > 0;
+        queue_.insert(queue_.begin() + (under_way ? 1 : 0), std::move(keepalive));
+    }
+}
+
+void Connection::Abort(Millis now, DisconnectReason reason) {
     if (state_ == ConnectionState::kClosed || state_ == ConnectionState::kAborting)
         return;
+    abort_reason_ = reason;
     CancelAll(SendResult::kCancelled);
     state_ = ConnectionState::kAborting;
     handshake_retry_at_ = kNever;
@@ -327,7 +346,7 @@ void Connection::HandleTimeout(Millis now) {
             ++hard_disconnects_sent_;
             hard_disconnect_at_ = now + HardDisconnectInterval(rtt_.smoothed());
         } else {
-            Terminate(DisconnectReason::kAbortedLocally, now);
+            Terminate(abort_reason_, now);
             return;
         }
     }

@@ -38,6 +38,12 @@ struct ConnectionConfig {
     RetryLimits retry;
     size_t max_message_size = 1 << 20;  // a larger incoming message ends the connection
     int hard_disconnects = 3;
+    // What may wait in the send queue (not yet framed) for a peer that does not keep up:
+    // an unguaranteed message beyond it is dropped, a guaranteed one ends the connection.
+    size_t max_queued_bytes = 256 * 1024;
+    size_t max_queued_messages = 4096;
+    // An unguaranteed message sent without a time-out is dropped after this long unsent.
+    Millis unguaranteed_timeout = 1000;
 };
 
 enum class ConnectionState {
@@ -57,6 +63,7 @@ enum class DisconnectReason {
     kConnectionLost,  // a frame ran out of retries
     kConnectFailed,   // the handshake ran out of retries
     kProtocolError,   // the peer broke a limit (an oversized message)
+    kSendBacklog,     // the peer fell so far behind that its guaranteed data passed the bound
 };
 
 enum class SendResult { kDelivered, kDropped, kTimedOut, kCancelled };
@@ -120,10 +127,17 @@ public:
     std::optional<uint64_t> Send(ByteSpan data, const SendOptions& options, Millis now);
     // Graceful close: queued data goes out, then END_STREAM.
     void Close(Millis now);
-    // Hard disconnect: queued data is cancelled and HARD_DISCONNECTs are sent.
-    void Abort(Millis now);
+    // Hard disconnect: queued data is cancelled and HARD_DISCONNECTs are sent; the
+    // kDisconnected event at the end carries `reason`.
+    void Abort(Millis now, DisconnectReason reason = DisconnectReason::kAbortedLocally);
+
+    // Asks the peer for an immediate answer (a keep-alive that polls), so that whether it is
+    // still there shows within a round trip or two.
+    void Probe(Millis now);
 
     ConnectionState state() const { return state_; }
+    Millis last_receive() const { return last_receive_; }
+    Millis smoothed_rtt() const { return rtt_.smoothed(); }
     bool is_connected() const { return state_ == ConnectionState::kConnected; }
     // True once the connection is closed and no longer needs to answer its peer.
     bool finished(Millis now) const {
@@ -132,6 +146,9 @@ public:
     uint32_t session_id() const { return session_id_; }
     uint32_t remote_version() const { return remote_version_; }
     ConnectionStats Stats(Millis now) const;
+    // Data messages queued and not yet framed, and their bytes.
+    size_t queued_messages() const { return queued_messages_; }
+    size_t queued_bytes() const { return queued_bytes_; }
 
 private:
     enum class ItemKind : uint8_t { kData, kKeepAlive, kEndStream };
@@ -207,6 +224,7 @@ private:
     size_t Outstanding() const { return uint8_t(next_send_ - send_base_); }
     size_t MaxFramePayload() const;
     void EraseDeadline(const OutMessage& m);
+    void Unqueued(const OutMessage& m);  // a data message left the queue
     void ExpireQueue(Millis now);
     void EmitSendComplete(uint64_t id, SendResult result);
 
@@ -241,6 +259,8 @@ private:
 
     // Send side.
     std::deque<OutMessage> queue_;
+    size_t queued_messages_ = 0;  // data messages in queue_, and their bytes
+    size_t queued_bytes_ = 0;
     std::multiset<Millis> queue_deadlines_;
     uint64_t next_send_id_ = 1;
     std::array<SentFrame, 256> sent_;
@@ -278,6 +298,7 @@ private:
     Millis hard_disconnect_at_ = kNever;
     Millis linger_until_ = 0;
     bool close_requested_locally_ = false;
+    DisconnectReason abort_reason_ = DisconnectReason::kAbortedLocally;
 
     ConnectionStats stats_;
     Millis throughput_window_start_ = 0;

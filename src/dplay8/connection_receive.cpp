@@ -175,6 +175,16 @@ void Connection::ProcessInOrder(RecvSlot& slot, Millis now) {
         bool end_msg = command & kCommandEndMsg;
         if (new_msg)
             after_gap_ = false;
+        const bool continues = !new_msg && reassembling_;
+        if (!after_gap_ &&
+            slot.payload.size() + (continues ? reassembly_.size() : 0) > config_.max_message_size) {
+            // Refused before a byte is copied: the message would outgrow the limit.
+            CancelAll(SendResult::kCancelled);
+            for (int i = 0; i < config_.hard_disconnects; ++i)
+                QueueHardDisconnect(now);
+            Terminate(DisconnectReason::kProtocolError, now);
+            return;
+        }
         if (after_gap_) {
             // The rest of a message whose earlier fragment was given up.
             if (end_msg)
@@ -199,13 +209,6 @@ void Connection::ProcessInOrder(RecvSlot& slot, Millis now) {
                 Deliver(std::move(reassembly_), reassembly_command_);
                 reassembly_.clear();
             }
-        }
-        if (reassembling_ && reassembly_.size() > config_.max_message_size) {
-            CancelAll(SendResult::kCancelled);
-            for (int i = 0; i < config_.hard_disconnects; ++i)
-                QueueHardDisconnect(now);
-            Terminate(DisconnectReason::kProtocolError, now);
-            return;
         }
     }
     if (slot.control & kControlEndStream) {

@@ -43,14 +43,32 @@ std::optional<uint64_t> Connection::Send(ByteSpan data, const SendOptions& optio
     }
     OutMessage m;
     m.id = next_send_id_++;
+    const bool full = queued_messages_ + 1 > config_.max_queued_messages ||
+                      queued_bytes_ + data.size() > config_.max_queued_bytes;
+    if (full && options.guaranteed) {
+        // The peer cannot keep up with what it must receive: holding more would let one
+        // slow or silent client take the server's memory.
+        Abort(now, DisconnectReason::kSendBacklog);
+        return std::nullopt;
+    }
+    if (full) {
+        // Too late to matter by the time it could go out.
+        ++stats_.messages_timed_out;
+        EmitSendComplete(m.id, SendResult::kTimedOut);
+        return m.id;
+    }
     m.command = uint8_t((options.guaranteed ? kCommandReliable : 0) |
                         (options.sequential ? kCommandSequential : 0) |
                         (options.user_flags & (kCommandUser1 | kCommandUser2)));
     m.data.assign(data.begin(), data.end());
-    if (options.timeout > 0) {
-        m.deadline = now + options.timeout;
+    const Millis timeout =
+        options.timeout > 0 || options.guaranteed ? options.timeout : config_.unguaranteed_timeout;
+    if (timeout > 0) {
+        m.deadline = now + timeout;
         queue_deadlines_.insert(m.deadline);
     }
+    ++queued_messages_;
+    queued_bytes_ += m.data.size();
     uint64_t id = m.id;
     queue_.push_back(std::move(m));
     return id;
@@ -72,6 +90,13 @@ void Connection::EraseDeadline(const OutMessage& m) {
         queue_deadlines_.erase(it);
 }
 
+void Connection::Unqueued(const OutMessage& m) {
+    if (m.kind != ItemKind::kData)
+        return;
+    --queued_messages_;
+    queued_bytes_ -= m.data.size();
+}
+
 void Connection::EmitSendComplete(uint64_t id, SendResult result) {
     Event e;
     e.type = EventType::kSendComplete;
@@ -89,6 +114,7 @@ void Connection::ExpireQueue(Millis now) {
             EraseDeadline(*it);
             ++stats_.messages_timed_out;
             EmitSendComplete(it->id, SendResult::kTimedOut);
+            Unqueued(*it);
             it = queue_.erase(it);
         } else {
             ++it;
@@ -142,6 +168,7 @@ bool Connection::BuildNewFrame(Millis now, Bytes& out) {
         front.sent_offset += chunk;
         if (last) {
             ++stats_.messages_sent;
+            Unqueued(front);
             queue_.pop_front();
         }
     } else {
@@ -173,6 +200,7 @@ bool Connection::BuildNewFrame(Millis now, Bytes& out) {
                 OutMessage& m = queue_.front();
                 f.command |= m.command & (kCommandReliable | kCommandSequential);
                 EraseDeadline(m);
+                Unqueued(m);
                 f.pieces.push_back(Piece{m.id, m.command, std::move(m.data), true, false});
                 queue_.pop_front();
             }
@@ -180,6 +208,7 @@ bool Connection::BuildNewFrame(Millis now, Bytes& out) {
         } else {
             f.command = uint8_t(front.command | kCommandNewMsg | kCommandEndMsg);
             EraseDeadline(front);
+            Unqueued(front);
             f.pieces.push_back(Piece{front.id, front.command, std::move(front.data), true, false});
             queue_.pop_front();
             ++stats_.messages_sent;

@@ -22,7 +22,9 @@ constexpr Millis kSweepPeriod = 1000;
 
 }  // namespace
 
-HostSession::HostSession(HostConfig config, Millis /*now*/) : config_(std::move(config)) {
+HostSession::HostSession(HostConfig config, Millis /*now*/)
+    : config_(std::move(config)),
+      enum_limiter_(config_.limits.enum_rate, config_.limits.enum_total_rate) {
     name_table_version_ = kServerVersion;
     server_dpnid_ = MakeDpnid(kServerIndex, kServerVersion, config_.instance);
 }
@@ -33,45 +35,135 @@ void HostSession::HandleDatagram(const Endpoint& from, SocketRole socket, ByteSp
         return;
     if (datagram[0] == 0) {
         // A zero lead byte is host enumeration ([MC-DPL8R] 2.1), never a transport frame.
-        HandleEnumQuery(from, socket, datagram);
+        HandleEnumQuery(from, socket, datagram, now);
         return;
     }
     if (socket != SocketRole::kSession)
         return;
-    auto it = peers_.find(from);
     const bool connect =
         ClassifyFrame(datagram) == FrameKind::kCommand && CommandOpcode(datagram) == kOpConnect;
-    if (it != peers_.end() && connect) {
-        // A CONNECT for another transport session from a known endpoint means the client
-        // there started over (restarted on the same port, or a NAT reused the mapping): the
-        // old one is gone. Repeats of the first CONNECT carry the same session id.
+    auto it = peers_.find(from);
+    if (it == peers_.end()) {
+        if (connect)
+            HandleConnectFrom(from, datagram, now);
+        return;
+    }
+    Peer& peer = it->second;
+    if (connect) {
         auto f = DecodeHandshake(datagram);
-        if (f && (f->session_id != it->second.conn.session_id() ||
-                  it->second.conn.state() == ConnectionState::kClosed)) {
-            Leave(it->second, kDestroyConnectionLost);
+        if (!f)
+            return;
+        // A CONNECT for another transport session from a known endpoint: the client there
+        // may have started over (restarted on the same port, or a NAT reused the mapping),
+        // or someone forged its address. Repeats of the first CONNECT carry the same id.
+        const bool replaceable = peer.conn.state() == ConnectionState::kClosed ||
+                                 peer.stage == Stage::kTransport || peer.stage == Stage::kLeaving;
+        if (f->session_id != peer.conn.session_id() && !replaceable) {
+            BeginRestart(peer, datagram, f->session_id, now);
+            Pump(peer, now);
+            return;
+        }
+        if (f->session_id != peer.conn.session_id() ||
+            peer.conn.state() == ConnectionState::kClosed) {
+            Leave(peer, kDestroyConnectionLost);
+            RemovePending(peer);
             peers_.erase(it);
-            it = peers_.end();
+            HandleConnectFrom(from, datagram, now);
+            return;
         }
     }
-    if (it == peers_.end()) {
-        if (!connect || closing_ || PendingCount() >= config_.max_pending)
-            return;
-        auto conn = Connection::Accept(config_.connection, datagram, now);
-        if (!conn)
-            return;
-        it = peers_.emplace(from, Peer(std::move(*conn))).first;
-    } else {
-        it->second.conn.HandleDatagram(datagram, now);
-    }
-    Pump(from, it->second, now);
+    peer.conn.HandleDatagram(datagram, now);
+    if (peer.restart && peer.conn.last_receive() >= peer.restart->since)
+        DecideRestart(peer, now);
+    Pump(peer, now);
 }
 
-void HostSession::HandleEnumQuery(const Endpoint& from, SocketRole socket, ByteSpan datagram) {
+void HostSession::HandleConnectFrom(const Endpoint& from, ByteSpan connect, Millis now) {
+    if (closing_ || !MakeRoomFor(from)) {
+        ++counters_.connects_refused;
+        return;
+    }
+    auto conn = Connection::Accept(config_.connection, connect, now);
+    if (!conn)
+        return;
+    Peer& peer = peers_.emplace(from, Peer(from, std::move(*conn))).first->second;
+    peer.join_deadline = now + config_.limits.handshake_timeout;
+    AddPending(peer);
+    Pump(peer, now);
+}
+
+bool HostSession::MakeRoomFor(const Endpoint& from) {
+    if (auto n = pending_by_address_.find(from.address);
+        n != pending_by_address_.end() && n->second >= config_.limits.max_pending_per_address) {
+        return false;
+    }
+    if (pending_order_.size() < config_.limits.max_pending)
+        return true;
+    // The oldest connection that has not confirmed its handshake gives way, or else the
+    // oldest that has not asked to join; one already being admitted keeps its place.
+    const Endpoint* victim = nullptr;
+    for (const auto& [seq, endpoint] : pending_order_) {
+        const Stage stage = peers_.at(endpoint).stage;
+        if (stage == Stage::kTransport) {
+            victim = &endpoint;
+            break;
+        }
+        if (stage == Stage::kAwaitConnectInfo && victim == nullptr)
+            victim = &endpoint;
+    }
+    if (victim == nullptr)
+        return false;
+    auto it = peers_.find(*victim);
+    RemovePending(it->second);
+    peers_.erase(it);
+    ++counters_.pending_evicted;
+    return true;
+}
+
+void HostSession::BeginRestart(Peer& peer, ByteSpan connect, uint32_t session_id, Millis now) {
+    if (!peer.restart) {
+        // Long enough for the probe and one repeat of it to be answered.
+        const Millis rtt = peer.conn.smoothed_rtt();
+        const Millis wait =
+            std::max<Millis>(500, 2 * DataRetryInterval(rtt, 0, config_.connection.retry) + rtt);
+        peer.restart = Restart{{}, 0, now, now + wait};
+        peer.conn.Probe(now);
+    }
+    peer.restart->connect.assign(connect.begin(), connect.end());
+    peer.restart->session_id = session_id;
+}
+
+void HostSession::DecideRestart(Peer& peer, Millis now) {
+    Restart restart = std::move(*peer.restart);
+    peer.restart.reset();
+    if (peer.conn.last_receive() >= restart.since) {
+        // The peer answered on its connection: the CONNECT came from someone else.
+        ++counters_.restarts_refused;
+        return;
+    }
+    auto conn = Connection::Accept(config_.connection, restart.connect, now);
+    if (!conn)
+        return;
+    // The peer is gone; its endpoint starts over in place.
+    Leave(peer, kDestroyConnectionLost);
+    RemovePending(peer);
+    const Endpoint at = peer.at;
+    peer = Peer(at, std::move(*conn));
+    peer.join_deadline = now + config_.limits.handshake_timeout;
+    AddPending(peer);
+}
+
+void HostSession::HandleEnumQuery(const Endpoint& from, SocketRole /*socket*/, ByteSpan datagram,
+                                  Millis now) {
     if (closing_)
         return;
     auto query = DecodeEnumQuery(datagram);
     if (!query)
         return;
+    if (!enum_limiter_.Allow(from.address, now)) {
+        ++counters_.enum_replies_refused;
+        return;
+    }
     HostDescription host;
     host.application = config_.application;
     host.instance = config_.instance;
@@ -84,10 +176,12 @@ void HostSession::HandleEnumQuery(const Endpoint& from, SocketRole socket, ByteS
     auto response = AnswerEnumQuery(*query, host);
     if (!response)
         return;
-    out_.push_back(Datagram{from, socket, Encode(*response)});
+    // Whichever socket the query came in on, the answer leaves from the session's: clients
+    // learn the port to connect to from the reply's source ([MC-DPLHP], EnumResponse).
+    out_.push_back(Datagram{from, SocketRole::kSession, Encode(*response)});
 }
 
-void HostSession::Pump(const Endpoint& at, Peer& peer, Millis now) {
+void HostSession::Pump(Peer& peer, Millis now) {
     for (;;) {
         bool any = false;
         while (auto e = peer.conn.PollEvent()) {
@@ -95,13 +189,15 @@ void HostSession::Pump(const Endpoint& at, Peer& peer, Millis now) {
             switch (e->type) {
                 case EventType::kConnected:
                     if (peer.stage == Stage::kTransport) {
-                        peer.stage = Stage::kAwaitConnectInfo;
+                        SetStage(peer, Stage::kAwaitConnectInfo);
                         peer.join_deadline = now + config_.join_timeout;
                     }
                     break;
                 case EventType::kMessage:
+                    if (peer.stage == Stage::kJoined && !AllowMessage(peer, now))
+                        break;
                     if (e->user_flags & kCommandUser1) {
-                        HandleSessionMessage(at, peer, e->data, now);
+                        HandleSessionMessage(peer, e->data, now);
                     } else if (e->user_flags == 0 && peer.stage == Stage::kJoined) {
                         HostEvent m;
                         m.type = HostEventType::kMessage;
@@ -115,7 +211,10 @@ void HostSession::Pump(const Endpoint& at, Peer& peer, Millis now) {
                 case EventType::kSendComplete:
                     break;
                 case EventType::kDisconnected:
-                    Leave(peer, e->reason == DisconnectReason::kConnectionLost
+                    if (e->reason == DisconnectReason::kSendBacklog)
+                        ++counters_.backlogs_disconnected;
+                    Leave(peer, e->reason == DisconnectReason::kConnectionLost ||
+                                        e->reason == DisconnectReason::kSendBacklog
                                     ? kDestroyConnectionLost
                                     : kDestroyNormal);
                     peer.join_deadline = now + kSweepPeriod;
@@ -124,31 +223,51 @@ void HostSession::Pump(const Endpoint& at, Peer& peer, Millis now) {
         }
         while (peer.conn.PollTransmit(now, scratch_)) {
             any = true;
-            out_.push_back(Datagram{at, SocketRole::kSession, scratch_});
+            out_.push_back(Datagram{peer.at, SocketRole::kSession, scratch_});
         }
         if (!any)
             return;
     }
 }
 
-void HostSession::HandleSessionMessage(const Endpoint& at, Peer& peer, const Bytes& data,
-                                       Millis now) {
+bool HostSession::AllowMessage(Peer& peer, Millis now) {
+    if (config_.limits.message_rate == 0 ||
+        peer.messages.Take(config_.limits.message_rate, config_.limits.message_burst, now)) {
+        return true;
+    }
+    ++counters_.messages_dropped;
+    const double rate = config_.limits.message_rate;
+    if (!peer.flood.Take(rate, rate * config_.limits.flood_seconds, now)) {
+        // Far past any client's pace for seconds on end: a flood, not a player.
+        ++counters_.flooders_disconnected;
+        Leave(peer, kDestroyHostDestroyedPlayer);
+        peer.conn.Abort(now);
+        peer.join_deadline = now + kSweepPeriod;
+    }
+    return false;
+}
+
+void HostSession::HandleSessionMessage(Peer& peer, const Bytes& data, Millis now) {
     uint32_t type;
     if (!PeekCoreType(data, type))
         return;
     switch (CoreType(type)) {
         case CoreType::kPlayerConnectInfo:
             if (peer.stage == Stage::kAwaitConnectInfo) {
-                // An undecodable request is ignored; the join time-out ends the peer.
-                if (auto request = DecodePlayerConnectInfo(data))
-                    Admit(at, peer, *request, now);
+                if (auto request = DecodePlayerConnectInfo(data)) {
+                    Admit(peer, *request, now);
+                } else {
+                    // Malformed (a name of an odd number of bytes, a field out of bounds):
+                    // refused at once rather than left to wait for its time-out.
+                    Refuse(peer, kErrGeneric, now);
+                }
             }
             break;
         case CoreType::kAckConnectInfo:
             if (peer.stage == Stage::kAwaitAck && IsAckConnectInfo(data)) {
-                peer.stage = Stage::kJoined;
+                SetStage(peer, Stage::kJoined);
                 peer.join_deadline = kNever;
-                joined_[peer.dpnid] = at;
+                joined_[peer.dpnid] = peer.at;
                 HostEvent created;
                 created.type = HostEventType::kPlayerCreated;
                 created.dpnid = peer.dpnid;
@@ -181,8 +300,7 @@ void HostSession::HandleSessionMessage(const Endpoint& at, Peer& peer, const Byt
     }
 }
 
-void HostSession::Admit(const Endpoint& at, Peer& peer, const PlayerConnectInfo& request,
-                        Millis now) {
+void HostSession::Admit(Peer& peer, const PlayerConnectInfo& request, Millis now) {
     HostSettings settings;
     settings.instance = config_.instance;
     settings.application = config_.application;
@@ -199,15 +317,12 @@ void HostSession::Admit(const Endpoint& at, Peer& peer, const PlayerConnectInfo&
     if (result == kOk && dpnid == 0)
         result = kErrGeneric;  // every name table index is taken
     if (result != kOk) {
-        SendCore(peer, Encode(ConnectFailed{result, {}}), now);
-        peer.conn.Close(now);
-        peer.stage = Stage::kLeaving;
-        peer.join_deadline = now + kSweepPeriod;
+        Refuse(peer, result, now);
         return;
     }
     peer.dpnid = dpnid;
     peer.name = request.name;
-    peer.stage = Stage::kAwaitAck;
+    SetStage(peer, Stage::kAwaitAck);
 
     SendConnectInfo info;
     info.desc.flags = config_.flags | (config_.password ? kSessionRequirePassword : 0);
@@ -231,9 +346,16 @@ void HostSession::Admit(const Endpoint& at, Peer& peer, const PlayerConnectInfo&
     client.dnet_version = request.dnet_version;
     client.name = request.name;
     client.data = request.data;
-    client.url = EndpointUrl(at);
+    client.url = EndpointUrl(peer.at);
     info.entries = {server, client};
     SendCore(peer, Encode(info), now);
+}
+
+void HostSession::Refuse(Peer& peer, HResult result, Millis now) {
+    SendCore(peer, Encode(ConnectFailed{result, {}}), now);
+    peer.conn.Close(now);
+    SetStage(peer, Stage::kLeaving);
+    peer.join_deadline = now + kSweepPeriod;
 }
 
 void HostSession::UpdateInfoOf(Peer& peer, const ReqUpdateInfo& request, Millis now) {
@@ -272,7 +394,36 @@ void HostSession::Leave(Peer& peer, uint32_t reason) {
         free_indexes_.push_back(DpnidIndex(peer.dpnid, config_.instance));
         peer.dpnid = 0;
     }
-    peer.stage = Stage::kLeaving;
+    SetStage(peer, Stage::kLeaving);
+    peer.restart.reset();
+}
+
+bool HostSession::IsPending(Stage stage) {
+    return stage == Stage::kTransport || stage == Stage::kAwaitConnectInfo ||
+           stage == Stage::kAwaitAck;
+}
+
+void HostSession::SetStage(Peer& peer, Stage stage) {
+    if (IsPending(peer.stage) && !IsPending(stage))
+        RemovePending(peer);
+    peer.stage = stage;
+}
+
+void HostSession::AddPending(Peer& peer) {
+    peer.pending_seq = next_pending_seq_++;
+    pending_order_.emplace(peer.pending_seq, peer.at);
+    ++pending_by_address_[peer.at.address];
+}
+
+void HostSession::RemovePending(Peer& peer) {
+    if (peer.pending_seq == 0)
+        return;
+    pending_order_.erase(peer.pending_seq);
+    peer.pending_seq = 0;
+    if (auto n = pending_by_address_.find(peer.at.address); n != pending_by_address_.end()) {
+        if (--n->second == 0)
+            pending_by_address_.erase(n);
+    }
 }
 
 bool HostSession::SendCore(Peer& peer, const Bytes& message, Millis now) {
@@ -302,10 +453,6 @@ uint32_t HostSession::AllocateDpnid() {
     }
 }
 
-size_t HostSession::PendingCount() const {
-    return peers_.size() - joined_.size();
-}
-
 void HostSession::HandleTimeout(Millis now) {
     for (auto it = peers_.begin(); it != peers_.end();) {
         Peer& peer = it->second;
@@ -327,8 +474,12 @@ void HostSession::HandleTimeout(Millis now) {
             }
             touched = true;
         }
+        if (peer.restart && now >= peer.restart->decide_at) {
+            DecideRestart(peer, now);
+            touched = true;
+        }
         if (touched)
-            Pump(it->first, peer, now);
+            Pump(peer, now);
         if (peer.stage == Stage::kLeaving && peer.conn.finished(now)) {
             it = peers_.erase(it);
         } else {
@@ -339,8 +490,10 @@ void HostSession::HandleTimeout(Millis now) {
 
 Millis HostSession::NextTimeout() const {
     Millis t = kNever;
-    for (const auto& [endpoint, peer] : peers_)
-        t = std::min({t, peer.conn.NextTimeout(), peer.join_deadline});
+    for (const auto& [endpoint, peer] : peers_) {
+        t = std::min({t, peer.conn.NextTimeout(), peer.join_deadline,
+                      peer.restart ? peer.restart->decide_at : kNever});
+    }
     return t;
 }
 
@@ -370,7 +523,7 @@ bool HostSession::Send(uint32_t dpnid, ByteSpan data, const SendOptions& options
     SendOptions game = options;
     game.user_flags = 0;
     const bool queued = it->second.conn.Send(data, game, now).has_value();
-    Pump(it->first, it->second, now);
+    Pump(it->second, now);
     return queued;
 }
 
@@ -386,7 +539,7 @@ bool HostSession::DestroyPlayer(uint32_t dpnid, Millis now) {
     peer.conn.Close(now);
     Leave(peer, kDestroyHostDestroyedPlayer);
     peer.join_deadline = now + kSweepPeriod;
-    Pump(it->first, peer, now);
+    Pump(peer, now);
     return true;
 }
 
@@ -404,7 +557,7 @@ void HostSession::Close(Millis now) {
             peer.conn.Abort(now);
         }
         peer.join_deadline = now + kSweepPeriod;
-        Pump(endpoint, peer, now);
+        Pump(peer, now);
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -24,8 +25,30 @@
 #include "dplay8/endpoint.h"
 #include "dplay8/guid.h"
 #include "dplay8/session_messages.h"
+#include "dplay8/token_bucket.h"
 
 namespace dplay8 {
+
+// What one client, or anyone forging sources, can make the host hold or do.
+struct HostLimits {
+    // A peer must confirm its transport connection this long after its CONNECT.
+    Millis handshake_timeout = 5000;
+    // Connections not yet joined, at most, and from one address. When all are taken, the
+    // oldest one that has not yet asked to join gives way to a new CONNECT, so that a flood
+    // of CONNECTs from spoofed sources cannot lock real players out.
+    size_t max_pending = 256;
+    size_t max_pending_per_address = 16;
+    // Messages a joined client may send a second, and in one burst; beyond them messages
+    // are dropped, and a client that goes on sending `flood_seconds` worth of its rate
+    // faster than that is disconnected. A rate of 0 lifts the limit.
+    uint32_t message_rate = 200;
+    uint32_t message_burst = 400;
+    uint32_t flood_seconds = 5;
+    // Enumeration replies a second to one source address (a burst of twice that) and to
+    // all of them; 0 lifts the limit.
+    uint32_t enum_rate = 4;
+    uint32_t enum_total_rate = 1000;
+};
 
 struct HostConfig {
     Guid application;
@@ -38,10 +61,21 @@ struct HostConfig {
     ConnectionConfig connection;
     // A peer must finish the join exchange this long after its transport connected.
     Millis join_timeout = 30000;
-    // Connections not yet joined, at most; further CONNECTs are ignored.
-    size_t max_pending = 256;
+    HostLimits limits;
     // After Close, how long the host waits at most for its peers to acknowledge.
     Millis close_linger = 1000;
+};
+
+// What the host turned away or cut off, since it started.
+struct HostCounters {
+    uint64_t enum_replies_refused = 0;  // over the enumeration rate limits
+    uint64_t connects_refused = 0;      // over the per-address cap, or while closing
+    uint64_t pending_evicted = 0;       // half-open connections that gave way to newer ones
+    uint64_t restarts_refused = 0;      // CONNECTs for a new session from a peer still there
+    uint64_t messages_dropped = 0;      // over a client's message rate
+    uint64_t flooders_disconnected = 0;
+    uint64_t backlogs_disconnected = 0;  // clients too far behind on guaranteed data
+    friend bool operator==(const HostCounters&, const HostCounters&) = default;
 };
 
 // kPlayerInfo: a joined player changed its name (REQ_UPDATE_INFO).
@@ -84,28 +118,56 @@ public:
     std::vector<uint32_t> Players() const;
     std::optional<ConnectionStats> Stats(uint32_t dpnid, Millis now) const;
     size_t connection_count() const { return peers_.size(); }
+    // Connections that have not yet joined (or been refused).
+    size_t pending_count() const { return pending_order_.size(); }
+    const HostCounters& counters() const { return counters_; }
 
 private:
     enum class Stage { kTransport, kAwaitConnectInfo, kAwaitAck, kJoined, kLeaving };
 
+    // A CONNECT for a new transport session from an endpoint whose connection still works
+    // waits until that connection has been probed: if the peer answers, the CONNECT was not
+    // its own (anyone can forge a source address) and is dropped; if not, the peer
+    // restarted and the new connection replaces the old.
+    struct Restart {
+        Bytes connect;  // the latest CONNECT
+        uint32_t session_id = 0;
+        Millis since = 0;
+        Millis decide_at = kNever;
+    };
+
     struct Peer {
-        explicit Peer(Connection c) : conn(std::move(c)) {}
+        Peer(Endpoint e, Connection c) : at(e), conn(std::move(c)) {}
+        Endpoint at;
         Connection conn;
         Stage stage = Stage::kTransport;
         Millis join_deadline = kNever;
+        uint64_t pending_seq = 0;  // its place in pending_order_ while pending
         uint32_t dpnid = 0;
         std::u16string name;
+        TokenBucket messages;  // the message rate
+        TokenBucket flood;     // how far past it the client may go before it is cut off
+        std::optional<Restart> restart;
     };
 
-    void HandleEnumQuery(const Endpoint& from, SocketRole socket, ByteSpan datagram);
-    void Pump(const Endpoint& at, Peer& peer, Millis now);
-    void HandleSessionMessage(const Endpoint& at, Peer& peer, const Bytes& data, Millis now);
-    void Admit(const Endpoint& at, Peer& peer, const PlayerConnectInfo& request, Millis now);
+    void HandleEnumQuery(const Endpoint& from, SocketRole socket, ByteSpan datagram, Millis now);
+    void HandleConnectFrom(const Endpoint& from, ByteSpan connect, Millis now);
+    bool MakeRoomFor(const Endpoint& from);
+    void BeginRestart(Peer& peer, ByteSpan connect, uint32_t session_id, Millis now);
+    void DecideRestart(Peer& peer, Millis now);
+    void Pump(Peer& peer, Millis now);
+    bool AllowMessage(Peer& peer, Millis now);
+    void HandleSessionMessage(Peer& peer, const Bytes& data, Millis now);
+    void Admit(Peer& peer, const PlayerConnectInfo& request, Millis now);
+    void Refuse(Peer& peer, HResult result, Millis now);
     void UpdateInfoOf(Peer& peer, const ReqUpdateInfo& request, Millis now);
     void Leave(Peer& peer, uint32_t reason);
+    static bool IsPending(Stage stage);
+    void SetStage(Peer& peer, Stage stage);
+    void AddPending(Peer& peer);
+    void RemovePending(Peer& peer);
     bool SendCore(Peer& peer, const Bytes& message, Millis now);
     uint32_t AllocateDpnid();
-    size_t PendingCount() const;
 
     HostConfig config_;
     uint32_t server_dpnid_ = 0;
@@ -114,6 +176,12 @@ private:
     std::vector<uint32_t> free_indexes_;
     std::unordered_map<Endpoint, Peer, EndpointHash> peers_;
     std::unordered_map<uint32_t, Endpoint> joined_;  // dpnid -> peer
+    // Peers not yet joined, oldest first, and how many of them each address has.
+    std::map<uint64_t, Endpoint> pending_order_;
+    std::unordered_map<uint32_t, size_t> pending_by_address_;
+    uint64_t next_pending_seq_ = 1;
+    SourceRateLimiter enum_limiter_;
+    HostCounters counters_;
     std::deque<Datagram> out_;
     std::deque<HostEvent> events_;
     bool closing_ = false;

@@ -1,6 +1,7 @@
 #include "dplay8/udp_host.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -135,8 +136,8 @@ void UdpHost::Send(uint32_t dpnid, ByteSpan data, const SendOptions& options) {
     Queue(Command{CommandKind::kSend, dpnid, Bytes(data.begin(), data.end()), options});
 }
 
-void UdpHost::SendToAll(ByteSpan data, const SendOptions& options) {
-    Queue(Command{CommandKind::kSendAll, 0, Bytes(data.begin(), data.end()), options});
+void UdpHost::SendToAll(ByteSpan data, const SendOptions& options, uint32_t except) {
+    Queue(Command{CommandKind::kSendAll, except, Bytes(data.begin(), data.end()), options});
 }
 
 void UdpHost::DestroyPlayer(uint32_t dpnid) {
@@ -153,6 +154,11 @@ std::optional<ConnectionStats> UdpHost::Stats(uint32_t dpnid) {
 size_t UdpHost::player_count() {
     std::lock_guard lock(state_mutex_);
     return host_ ? host_->player_count() : 0;
+}
+
+HostCounters UdpHost::counters() {
+    std::lock_guard lock(state_mutex_);
+    return host_ ? host_->counters() : HostCounters{};
 }
 
 void UdpHost::Close() {
@@ -220,6 +226,12 @@ void UdpHost::Run() {
                 out_scratch_.push_back(std::move(d));
             while (auto e = host_->PollEvent())
                 events_scratch_.push_back(std::move(*e));
+            if (host_->counters().backlogs_disconnected != backlogs_seen_) {
+                // A client cut off for falling behind held up to its whole send queue:
+                // give that memory back to the system, not only to the allocator.
+                backlogs_seen_ = host_->counters().backlogs_disconnected;
+                malloc_trim(0);
+            }
         }
         Flush();
     }
@@ -254,8 +266,10 @@ void UdpHost::ApplyCommands(Millis now) {
                 host_->Send(c.dpnid, c.data, c.options, now);
                 break;
             case CommandKind::kSendAll:
-                for (uint32_t dpnid : host_->Players())
-                    host_->Send(dpnid, c.data, c.options, now);
+                for (uint32_t dpnid : host_->Players()) {
+                    if (dpnid != c.dpnid)
+                        host_->Send(dpnid, c.data, c.options, now);
+                }
                 break;
             case CommandKind::kDestroy:
                 host_->DestroyPlayer(c.dpnid, now);

@@ -53,11 +53,13 @@ public:
     // Copies the message into the queue and wakes the I/O thread; never waits for the
     // network. A send to a player who is gone is dropped there.
     void Send(uint32_t dpnid, ByteSpan data, const SendOptions& options);
-    void SendToAll(ByteSpan data, const SendOptions& options);
+    // To every joined player but `except` (0: none).
+    void SendToAll(ByteSpan data, const SendOptions& options, uint32_t except = 0);
     // Removes a player from the session (TERMINATE_SESSION, then a graceful close).
     void DestroyPlayer(uint32_t dpnid);
     std::optional<ConnectionStats> Stats(uint32_t dpnid);
     size_t player_count();
+    HostCounters counters();
 
     // Closes every connection, delivers the remaining players' kPlayerDestroyed events and
     // returns once no handler is running. Not from a handler.
@@ -100,6 +102,7 @@ private:
     std::vector<HostEvent> events_scratch_;  // I/O thread only
     std::vector<Datagram> out_scratch_;      // I/O thread only
     Bytes receive_buffer_;                   // I/O thread only
+    uint64_t backlogs_seen_ = 0;             // I/O thread only
 };
 
 }  // namespace dplay8

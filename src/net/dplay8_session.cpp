@@ -33,6 +33,11 @@ dplay8::Guid NewInstanceGuid() {
     return g;
 }
 
+// The player whose CREATE_PLAYER this thread is handling, if any. DirectPlay does not send
+// to a player through the all-players group until its creation has completed, so what the
+// handler sends to everyone does not reach the newcomer itself.
+thread_local DPNID playerBeingCreated = 0;
+
 uint32_t Clamp32(uint64_t value) {
     return uint32_t(std::min<uint64_t>(value, UINT32_MAX));
 }
@@ -67,6 +72,8 @@ HRESULT Dplay8Session::Host(const ApplicationDesc& desc, uint32_t port) {
     config.max_players = desc.maxPlayers;
     config.session_name = desc.sessionName;
     config.close_linger = options_.closeLingerMs;
+    config.limits = options_.limits;
+    config.connection.max_queued_bytes = options_.sendQueueBytes;
 
     dplay8::UdpHostOptions options;
     options.port = uint16_t(port);
@@ -102,7 +109,9 @@ void Dplay8Session::OnHostEvent(dplay8::HostEvent& event) {
                 players_[event.dpnid] = Player{event.name, nullptr};
             }
             CreatePlayerMessage message{event.dpnid, nullptr};
+            playerBeingCreated = event.dpnid;
             Notify(DPN_MSGID_CREATE_PLAYER, &message);
+            playerBeingCreated = 0;
             std::lock_guard lock(mutex_);
             if (auto it = players_.find(event.dpnid); it != players_.end())
                 it->second.context = message.playerContext;
@@ -158,7 +167,7 @@ HRESULT Dplay8Session::SendTo(DPNID target, const uint8_t* data, uint32_t size, 
     if (target == kAllPlayers) {
         // Loop-back to the server's own player is not delivered: the server sends to all
         // players only without it.
-        host_->SendToAll(bytes, options);
+        host_->SendToAll(bytes, options, playerBeingCreated);
         return S_OK;
     }
     if (target == serverPlayer_)

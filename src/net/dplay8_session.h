@@ -22,6 +22,9 @@ struct Dplay8SessionOptions {
     uint32_t bindAddress = 0;     // host byte order; 0: every interface
     size_t handlerThreads = 2;
     uint32_t closeLingerMs = 1000;  // Close waits this long at most for clients to acknowledge
+    // What one client, or a flood from forged sources, can make the host hold or do.
+    dplay8::HostLimits limits;
+    size_t sendQueueBytes = 256 * 1024;  // per player, not yet sent
 };
 
 class Dplay8Session final : public SessionService {

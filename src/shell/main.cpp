@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
     MonotonicTimeSource time;
     ServerShell shell(options, time);
     // Hosting is DirectPlay 8 over UDP.
-    shell.SetSessionFactory([] { return std::make_unique<Dplay8Session>(); });
+    shell.SetSessionFactory(
+        [&shell] { return std::make_unique<Dplay8Session>(shell.transportOptions()); });
     return shell.Run(argc, argv);
 }

@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,6 +31,17 @@ namespace {
 
 constexpr const char* kSessionNameValue = "Session Name";
 constexpr const char* kServerPortValue = "EmberRealms Server Port";
+// Limits on what clients can make the host do; read only, so that the file holds them only
+// when an operator has written them.
+constexpr const char* kMessageRateValue = "Client Message Rate";
+constexpr const char* kEnumerationRateValue = "Enumeration Reply Rate";
+constexpr const char* kPendingLimitValue = "Pending Connection Limit";
+constexpr const char* kSendQueueValue = "Send Queue Limit";
+
+// 0 in the settings file means no limit.
+size_t LimitOrNone(uint32_t value, size_t unit = 1) {
+    return value == 0 ? SIZE_MAX : size_t(value) * unit;
+}
 
 bool HasDisplay() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -155,6 +168,7 @@ void ServerShell::StartUp() {
     ReadRegString(settingsKey_, kSessionNameValue, settings_.sessionName,
                   SessionSettings::kSessionNameSize, kDefaultSessionName);
     ReadRegDword(settingsKey_, kServerPortValue, &settings_.serverPort, kDefaultServerPort);
+    ReadTransportLimits();
 
     GameTickSteps steps;
     steps.runServerScript = [this] { questLoader_->script()->RunMainPass(); };
@@ -168,6 +182,21 @@ void ServerShell::StartUp() {
     };
     gameTick_ = std::make_unique<GameTick>(time_, *nightDay_, *weather_, std::move(steps));
     gameTick_->TakeFirstTickTime();
+}
+
+void ServerShell::ReadTransportLimits() {
+    dplay8::HostLimits& limits = transportOptions_.limits;
+    uint32_t messageRate, enumerationRate, pending, sendQueueKiB;
+    ReadRegDword(settingsKey_, kMessageRateValue, &messageRate, limits.message_rate);
+    ReadRegDword(settingsKey_, kEnumerationRateValue, &enumerationRate, limits.enum_rate);
+    ReadRegDword(settingsKey_, kPendingLimitValue, &pending, uint32_t(limits.max_pending));
+    ReadRegDword(settingsKey_, kSendQueueValue, &sendQueueKiB,
+                 uint32_t(transportOptions_.sendQueueBytes / 1024));
+    limits.message_rate = messageRate;
+    limits.message_burst = uint32_t(std::min<uint64_t>(2ull * messageRate, UINT32_MAX));
+    limits.enum_rate = enumerationRate;
+    limits.max_pending = LimitOrNone(pending);
+    transportOptions_.sendQueueBytes = LimitOrNone(sendQueueKiB, 1024);
 }
 
 bool ServerShell::CreateConsole(int& argc, char** argv) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "console/console_model.h"
+#include "net/dplay8_session.h"
 #include "net/network_session.h"
 #include "net/server_rates.h"
 #include "shell/command_line.h"
@@ -45,6 +46,10 @@ public:
         sessionFactory_ = std::move(factory);
     }
 
+    // The limits on what clients can make the host do, from the settings file; read at
+    // start-up, before any session is hosted.
+    const Dplay8SessionOptions& transportOptions() const { return transportOptions_; }
+
     // Start-up, the event loop and shutdown; returns the exit code.
     int Run(int& argc, char** argv);
     // Start-up without window, console input or hosting, options_.simulateTicks game ticks on
@@ -54,6 +59,7 @@ public:
 
 private:
     void StartUp();
+    void ReadTransportLimits();
     // Creates the window or, headless, the terminal console; false when no window can be made.
     bool CreateConsole(int& argc, char** argv);
     void InitialiseConsole();
@@ -74,6 +80,7 @@ private:
     // The network session; it owns playerLock, so it lives from the lock's creation to its end.
     std::unique_ptr<NetworkSession> session_;
     NetworkSession::SessionFactory sessionFactory_;
+    Dplay8SessionOptions transportOptions_;
     SettingsKey settingsKey_;
     SessionSettings settings_;
     ServerRates rates_;

@@ -96,6 +96,17 @@ TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFat
     EXPECT_EQ(std::tuple(toggles, closes, rates.updateRate.load()), std::tuple(1, 1, 50.0f));
 }
 
+TEST_F(ConsoleCommandsTest, TerminalShowsANameWithEscapeSequencesMadeVisible) {
+    list.Add(404, "\x1B]0;pwn\x07\x1B[2J");  // sets the terminal's title, clears the screen
+    zed = FormatPlayerInfo({.name = "Zed\r\x1B[K\\"});
+    EXPECT_EQ(terminal.Execute("players"), "0 Ann\n1 Zed\n2 \\x1B]0;pwn\\x07\\x1B[2J\n");
+    EXPECT_EQ(
+        terminal.Execute("info 1"),
+        "Name: Zed\\x0D\\x1B[K\\\\\nLatency (ms) : 0 ms\nMessages Sent (normal priority) : 0\n"
+        "Messages Recieved (normal priority) : 0\nMessages Timed-Out (normal priority) : 0\n"
+        "Throughput (Bytes/Sec) : 0 Bytes/Sec\n");
+}
+
 TEST(PlayerListTest, LinesFollowTheirPlayersAndAFullTableAddsNoLine) {
     ConsoleModel model, full;
     PlayerList list(model), fullList(full);

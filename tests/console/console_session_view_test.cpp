@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -92,6 +93,20 @@ TEST_F(ConsoleSessionViewTest, JoinsAndLeavesReachTheListAndCountOnlyThroughTheP
     EXPECT_EQ(fake->TakeSent(),
               (std::vector<FakeSession::Sent>{
                   {kAllPlayers, {rates.begin(), rates.end()}, 0, DPNSEND_NOLOOPBACK}}));
+}
+
+TEST_F(ConsoleSessionViewTest, ANameIsShownWithItsControlsVisibleButSentToPlayersAsChosen) {
+    commands.Press(ConsoleButton::Start);
+    const DPNID eve = fake->Connect(u"\x1B[2JEve\x81");
+    RunPosted();
+    const auto joined = BuildPlayerJoined(eve, "\x1B[2JEve\x81");
+    const std::vector<FakeSession::Sent> sent = fake->TakeSent();
+    EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [&](const FakeSession::Sent& s) {
+        return s.target == kAllPlayers &&
+               std::equal(s.bytes.begin(), s.bytes.end(), joined.begin(), joined.end());
+    }));
+    EXPECT_EQ(std::tuple(model.PlayerLines(), commands.PlayerInfo(eve).value().values[0]),
+              std::tuple(std::vector<std::string>{"\\x1B[2JEve\\x81"}, "\\x1B[2JEve\\x81"));
 }
 
 TEST_F(ConsoleSessionViewTest, AFailedStartClosesTheConsoleAfterTheCommandReturns) {

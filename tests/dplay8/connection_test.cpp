@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -33,9 +34,13 @@ std::vector<const Event*> Of(SimulatedLink& link, Side side, EventType type = Ev
     return out;
 }
 
+// Room for the bursts some tests queue at once.
+const ConnectionConfig kRoomyQueue{.max_queued_bytes = 8 << 20};
+
 struct Connected : SimulatedLink {
-    Connected(uint32_t seed, dplay8_test::LinkConditions conditions, ConnectionConfig server = {})
-        : SimulatedLink(seed, conditions, server) {
+    Connected(uint32_t seed, dplay8_test::LinkConditions conditions, ConnectionConfig server = {},
+              const ConnectionConfig& client = {})
+        : SimulatedLink(seed, conditions, server, client) {
         EXPECT_TRUE(RunUntil([&] { return connected(); }, 120000)) << seed;
         for (Side side : {Side::kClient, Side::kServer})
             EXPECT_EQ(Of(*this, side, EventType::kConnected).size(), 1u) << seed;
@@ -157,7 +162,8 @@ TEST(Dplay8TransportSimulation, RandomTrafficKeepsEveryPromise) {
 TEST(Dplay8TransportSimulation, SequenceNumbersWrapManyTimesWithoutLossOrReordering) {
     for (uint32_t seed = 0; seed < kSeeds / 10; ++seed) {
         SCOPED_TRACE(seed);
-        Connected link(6000 + seed, {.loss = 0.2, .duplicate = 0.05, .delay = 20, .jitter = 50});
+        Connected link(6000 + seed, {.loss = 0.2, .duplicate = 0.05, .delay = 20, .jitter = 50},
+                       {}, kRoomyQueue);
         // Two frames a message: the 8-bit sequence goes round over ten times.
         const uint32_t kCount = 1500;
         std::vector<Bytes> sent;
@@ -216,6 +222,40 @@ TEST(Dplay8TransportSimulation, SilentPeerIsDeclaredLostAfterTheRetrySchedule) {
     }
 }
 
+// A peer that stops acknowledging holds at most the queue's bound: unguaranteed messages
+// beyond it or past their time are dropped, a guaranteed one beyond it ends the connection.
+TEST(Dplay8TransportSimulation, APeerThatStopsAcknowledgingCannotMakeTheQueueGrow) {
+    Connected link(3, {.delay = 5}, {.max_queued_bytes = 10000, .max_queued_messages = 50});
+    link.RunFor(1000);
+    Connection& server = *link.server;
+    link.nodes[0].silent = true;  // the client
+    size_t most_messages = 0, most_bytes = 0;
+    for (int i = 0; i < 300; ++i) {
+        server.Send(Bytes(i % 2 ? 100 : 400), {}, link.now());
+        most_messages = std::max(most_messages, server.queued_messages());
+        most_bytes = std::max(most_bytes, server.queued_bytes());
+        if (i % 30 == 0)
+            link.RunFor(10);
+    }
+    link.RunFor(1100);
+    const size_t after_expiry = server.queued_messages() + server.queued_bytes();
+    int refused_at = -1;
+    for (int i = 0; i < 100 && refused_at < 0; ++i) {
+        if (!server.Send(Bytes(500), {.guaranteed = true}, link.now()))
+            refused_at = i;
+    }
+    ASSERT_TRUE(link.RunUntil([&] { return DisconnectOf(link, Side::kServer).has_value(); },
+                              link.now() + 5000));
+    EXPECT_EQ(std::tuple(most_messages <= 50, most_bytes <= 10000, after_expiry, refused_at,
+                         *DisconnectOf(link, Side::kServer), server.queued_bytes()),
+              std::tuple(true, true, 0u, 20, DisconnectReason::kSendBacklog, 0u));
+    const auto results = Completions(link, Side::kServer);
+    EXPECT_EQ(results.size(), 320u);  // every send, dropped, timed out or cancelled
+    EXPECT_EQ(server.Stats(link.now()).messages_timed_out,
+              uint64_t(std::ranges::count(results, SendResult::kTimedOut,
+                                          &std::pair<const uint64_t, SendResult>::second)));
+}
+
 // CONNECT every 200 ms, doubling to 5 s: the first and fourteen retries, then give up.
 TEST(Dplay8TransportSimulation, HandshakeToASilentListenerGivesUpAfterFourteenRetries) {
     SimulatedLink link(3, {.loss = 1.0});
@@ -266,7 +306,7 @@ TEST(Dplay8TransportSimulation, TheWindowOpensAtTwoAndGrowsToSixtyFour) {
                             [](auto& r) { return r.second == SendResult::kTimedOut; }),
               67);
 
-    Connected burst(12, {.delay = 50});
+    Connected burst(12, {.delay = 50}, {}, kRoomyQueue);
     const Millis start = burst.now();
     for (uint32_t i = 0; i < 2000; ++i)
         ASSERT_TRUE(burst.client.Send(Tagged(i, 1300), {.guaranteed = true}, start));
@@ -355,6 +395,9 @@ TEST(Dplay8ConnectionWire, FramesInGiveMessagesAndAcknowledgmentsOut) {
         // 3000 bytes are allowed; the 3001st ends the connection with three HARD_DISCONNECTs.
         {"too long", {{0, {kRS | kCommandNewMsg, 0, 1, 1}, x}, {0, {kRS, 0, 2, 1}, x}, {0, {kRS, 0, 3, 1}, x}, {0, {kRS, 0, 4, 1}, x}},
             "| | | hd@0 hd@0 hd@0 end6 | "},
+        // Refused before reassembly even when the byte too many comes with the last fragment.
+        {"one over at the end", {{0, {kRS | kCommandNewMsg, 0, 1, 1}, x}, {0, {kRS, 0, 2, 1}, x}, {0, {kRS | kCommandEndMsg, 0, 3, 1}, x + "x"}},
+            "| | hd@0 hd@0 hd@0 end6 | "},
     };
     // clang-format on
     for (const auto& [name, frames, want] : cases) {

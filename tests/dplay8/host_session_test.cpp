@@ -179,31 +179,99 @@ TEST(Dplay8HostSession, ClientsStillJoiningCountAgainstTheLimit) {
     EXPECT_TRUE(Find(a.session->joined() ? b : a, ClientEventType::kConnectFailed));
 }
 
-// At most 256 wait to join; idle after connecting: dropped at 30 s; never connected: at 56.2 s.
-TEST(Dplay8HostSession, PendingConnectionsAreBoundedAndTimedOut) {
-    HostSimulation sim(Config());
-    Connection mute = Connection::Connect({}, 7, sim.now());
-    sim.nodes.push_back(dplay8_test::Around(
-        {0x0D000001, 2302}, sim.nodes[0].address, [&] { return &mute; }, [](Event) {}));
+// A raw transport client at `at` whose messages the test sends itself.
+std::unique_ptr<Connection> RawClient(HostSimulation& sim, Endpoint at, uint32_t session_id,
+                                      std::vector<Bytes>* messages = nullptr) {
+    auto conn = std::make_unique<Connection>(Connection::Connect({}, session_id, sim.now()));
+    sim.nodes.push_back(dplay8_test::Around(at, sim.nodes[0].address, [c = conn.get()] { return c; },
+                                            [messages](Event e) {
+                                                if (messages && e.type == EventType::kMessage)
+                                                    messages->push_back(e.data);
+                                            }));
+    return conn;
+}
+
+Bytes ConnectFrom(uint32_t session_id) {
+    Bytes connect;
+    EncodeHandshake({.session_id = session_id}, connect);
+    return connect;
+}
+
+// Forged CONNECTs hold few places and briefly; they give way to real joins, and players who
+// leave free theirs, so a join never fails for want of room.
+TEST(Dplay8HostSession, HalfOpenConnectionsAreCappedEvictedAndTimedOutWithoutLockingOutJoins) {
+    HostConfig config = Config();
+    config.limits.max_pending = 8, config.limits.max_pending_per_address = 3;
+    HostSimulation sim(config);
+    std::vector<Bytes> muted;  // nothing: it never asks to join
+    auto owned = RawClient(sim, {0x0D000001, 2302}, 7, &muted);
+    Connection& mute = *owned;  // connects, never joins
     ASSERT_TRUE(Until(sim, 5000, [&] { return mute.is_connected(); }));
+    sim.RunFor(100);  // its confirmation reaches the host
     const Millis start = sim.now();
-    for (uint32_t i = 0; i < 300; ++i) {
-        Bytes connect;
-        EncodeHandshake({.session_id = i}, connect);
-        sim.Inject({0x0C000000 + i, 2302}, SocketRole::kSession, connect);
+    for (uint32_t i = 0; i < 20; ++i)
+        sim.Inject({0x0C000000 + i, 2302}, SocketRole::kSession, ConnectFrom(i));
+    for (uint16_t port = 1; port <= 5; ++port)
+        sim.Inject({0x0E000001, port}, SocketRole::kSession, ConnectFrom(100 + port));
+    const size_t flooded = sim.host.pending_count();
+    ASSERT_TRUE(Join(sim, sim.AddClient(u"real", kApplication)));
+    sim.RunFor(start + 5100 - sim.now());  // half-open ones are gone after 5 s
+    const size_t after_handshake_time = sim.host.pending_count();
+    sim.RunFor(start + 30100 - sim.now());  // the mute one after 30 s
+    EXPECT_EQ(std::tuple(flooded, after_handshake_time, sim.host.pending_count(), mute.state()),
+              std::tuple(8u, 1u, 0u, ConnectionState::kClosed));
+    EXPECT_EQ(sim.host.counters(), (HostCounters{.connects_refused = 2, .pending_evicted = 17}));
+    EXPECT_TRUE(muted.empty());
+
+    for (int round = 0; round < 12; ++round) {  // more leaves than places
+        SimClient& c = sim.AddClient(u"churn", kApplication);
+        ASSERT_TRUE(Join(sim, c)) << round;
+        c.session->Close(sim.now());
+        ASSERT_TRUE(Until(sim, 5000, [&] { return c.session->ended(); })) << round;
     }
-    std::vector<size_t> counts;
-    for (Millis t : {29900, 31500, 60000}) {
-        sim.RunFor(start + t - sim.now());
-        counts.push_back(sim.host.connection_count());
-    }
-    EXPECT_EQ(counts, (std::vector<size_t>{256, 255, 0}));
-    EXPECT_EQ(mute.state(), ConnectionState::kClosed);
+    EXPECT_TRUE(Join(sim, sim.AddClient(u"last", kApplication)));
+}
+
+// A join request that cannot be read is refused at once, not left to time out.
+TEST(Dplay8HostSession, AJoinWithANameOfOddByteLengthGetsConnectFailed) {
+    HostSimulation sim(Config());
+    std::vector<Bytes> got;
+    auto owned = RawClient(sim, {0x0D000002, 2302}, 9, &got);
+    Connection& raw = *owned;
+    ASSERT_TRUE(Until(sim, 5000, [&] { return raw.is_connected(); }));
+    Bytes request = Encode(PlayerConnectInfo{.name = u"Bob", .application = kApplication});
+    ASSERT_EQ(request[16], 8);  // the name's size: three characters and the terminator
+    request[16] = 7;
+    ASSERT_TRUE(raw.Send(request, {.guaranteed = true, .user_flags = kCommandUser1}, sim.now()));
+    ASSERT_TRUE(Until(sim, 5000, [&] { return !got.empty(); }));
+    EXPECT_EQ(DecodeConnectFailed(got[0]), (ConnectFailed{kErrGeneric, {}}));
+    EXPECT_TRUE(Until(sim, 5000, [&] { return raw.state() == ConnectionState::kClosed; }));
     EXPECT_TRUE(sim.host_events.empty());
 }
 
-TEST(Dplay8HostSession, EnumerationIsAnsweredOnTheSocketItArrivedOnForOurApplicationOnly) {
+// Anyone can forge a player's address: a CONNECT from it stands only if the player is gone.
+TEST(Dplay8HostSession, AForgedConnectFromAPlayersAddressDoesNotEndItsConnection) {
     HostSimulation sim(Config());
+    SimClient& alice = sim.AddClient(u"Alice", kApplication);
+    ASSERT_TRUE(Join(sim, alice));
+    for (uint32_t i = 0; i < 30; ++i) {
+        sim.Inject(sim.nodes[1].address, SocketRole::kSession, ConnectFrom(0x666 + i % 3));
+        sim.RunFor(100);
+    }
+    sim.RunFor(3000);
+    ASSERT_TRUE(alice.session->Send(Bytes{4, 2}, kGuaranteed, sim.now()));
+    EXPECT_TRUE(sim.host.Send(alice.session->dpnid(), Bytes{2, 4}, kGuaranteed, sim.now()));
+    ASSERT_TRUE(Until(sim, 5000, [&] { return alice.messages.size() == 1; }));
+    EXPECT_EQ(Log(sim), "+3 Alice; m3 4 2 g; ");
+    EXPECT_GE(sim.host.counters().restarts_refused, 3u);
+    EXPECT_EQ(sim.host.connection_count(), 1u);
+}
+
+// The answer leaves from the session's socket, where clients will connect.
+TEST(Dplay8HostSession, EnumerationIsAnsweredFromTheSessionSocketForOurApplicationWithinRates) {
+    HostConfig config = Config();
+    config.limits.enum_rate = 2, config.limits.enum_total_rate = 5;  // bursts of 4 and 10
+    HostSimulation sim(config);
     const Endpoint asker{0x7F000001, 40000};
     const std::tuple<SocketRole, std::optional<Guid>, size_t> queries[] = {
         {SocketRole::kEnumeration, kApplication, 1},
@@ -214,16 +282,63 @@ TEST(Dplay8HostSession, EnumerationIsAnsweredOnTheSocketItArrivedOnForOurApplica
                    Encode(EnumQuery{.enum_payload = 0xBEEF, .application = application}));
         ASSERT_EQ(sim.wire.size(), answers);
         const Datagram& answer = sim.wire.back();
-        EXPECT_EQ(std::pair(answer.peer, answer.socket), std::pair(asker, socket)) << answers;
+        EXPECT_EQ(std::pair(answer.peer, answer.socket), std::pair(asker, SocketRole::kSession));
         // clang-format off
         EXPECT_EQ(DecodeEnumResponse(answer.bytes), (EnumResponse{0xBEEF, 0x50, kSessionClientServer,
             0, 1, u"Ember Realms", {}, {}, {}, kInstance, kApplication, {}}));
         // clang-format on
     }
+    // A reflector for forged sources it is not: the asker's burst is spent, others share 10.
+    auto answered = [&](uint32_t address, int queries) {
+        const size_t before = sim.wire.size();
+        for (int i = 0; i < queries; ++i)
+            sim.Inject({address, 40000}, SocketRole::kEnumeration, Encode(EnumQuery{}));
+        return sim.wire.size() - before;
+    };
+    EXPECT_EQ(std::vector({answered(0x7F000001, 5), answered(0x01010101, 5),
+                           answered(0x02020202, 5), answered(0x03030303, 5)}),
+              (std::vector<size_t>{1, 4, 2, 0}));
+    sim.RunFor(1000);
+    EXPECT_EQ(std::vector({answered(0x7F000001, 5), answered(0x04040404, 5)}),
+              (std::vector<size_t>{2, 3}));
+    EXPECT_EQ(sim.host.counters().enum_replies_refused, 4u + 1 + 3 + 5 + 3 + 2);
     EXPECT_EQ(sim.host.connection_count(), 0u);
     sim.host.Close(sim.now());
-    sim.Inject(asker, SocketRole::kSession, Encode(EnumQuery{}));
-    EXPECT_EQ(sim.wire.size(), 2u);
+    EXPECT_EQ(answered(0x05050505, 1), 0u);
+}
+
+// A client over its message rate loses the excess; one that keeps on is cut off, while a
+// player at an ordinary pace goes on undisturbed.
+TEST(Dplay8HostSession, AClientsMessageRateIsLimitedAndAFlooderIsDisconnected) {
+    HostConfig config = Config();
+    config.limits.message_rate = 50, config.limits.message_burst = 100;
+    config.limits.flood_seconds = 2;
+    HostSimulation sim(config);
+    SimClient& flooder = sim.AddClient(u"f", kApplication);
+    SimClient& calm = sim.AddClient(u"c", kApplication);
+    ASSERT_TRUE(Join(sim, flooder) && Join(sim, calm));
+    auto received = [&](SimClient& c) {
+        return std::ranges::count_if(sim.host_events, [&](const HostEvent& e) {
+            return e.type == HostEventType::kMessage && e.dpnid == c.session->dpnid();
+        });
+    };
+    for (int i = 0; i < 150; ++i)
+        ASSERT_TRUE(flooder.session->Send(Bytes{1}, kGuaranteed, sim.now()));
+    sim.RunFor(1000);
+    // The burst, and what the rate earned while the messages were on their way.
+    EXPECT_EQ(uint64_t(received(flooder)) + sim.host.counters().messages_dropped, 150u);
+    EXPECT_LE(received(flooder), 105);
+    EXPECT_EQ(sim.host.counters().flooders_disconnected, 0u);
+    for (int second = 0; second < 5; ++second) {
+        for (int i = 0; i < 20; ++i)
+            calm.session->Send(Bytes{2}, kGuaranteed, sim.now());
+        for (int i = 0; i < 400 && flooder.session->joined(); ++i)
+            flooder.session->Send(Bytes{1}, kGuaranteed, sim.now());
+        sim.RunFor(1000);
+    }
+    EXPECT_EQ(received(calm), 100);
+    EXPECT_EQ(sim.host.counters().flooders_disconnected, 1u);
+    EXPECT_EQ(sim.host.Players(), std::vector{calm.session->dpnid()});
 }
 
 // Under loss: ids are unique among the live, messages arrive once and in order, leaves once.

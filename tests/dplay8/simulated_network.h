@@ -124,9 +124,10 @@ enum class Side { kClient, kServer };
 // A connection that connects at once and the one its CONNECT makes the other side accept.
 class SimulatedLink : public Network {
 public:
-    SimulatedLink(uint32_t seed, LinkConditions conditions, dplay8::ConnectionConfig accept = {})
+    SimulatedLink(uint32_t seed, LinkConditions conditions, dplay8::ConnectionConfig accept = {},
+                  const dplay8::ConnectionConfig& connect = {})
         : Network(seed, conditions),
-          client(dplay8::Connection::Connect({}, 0x5EED0000u ^ seed, now())) {
+          client(dplay8::Connection::Connect(connect, 0x5EED0000u ^ seed, now())) {
         for (uint32_t s = 0; s < 2; ++s) {
             nodes.push_back(Around(
                 {s, 1}, {!s, 1}, [this, s] { return s ? (server ? &*server : nullptr) : &client; },

@@ -13,6 +13,13 @@ using er_test::UdpTestClient;
 // clang-format off
 const dplay8::Guid kApp = {0xEDE9493E, 0x6AC8, 0x4F15, {0x8D, 0x01, 0x8B, 0x16, 0x32, 0x00, 0xB9, 0x66}};
 
+// No enumeration port: a server running on the machine must not stand in the tests' way.
+Dplay8SessionOptions Options(uint32_t closeLingerMs = 1000) {
+    Dplay8SessionOptions options;
+    options.enumerationPort = false, options.closeLingerMs = closeLingerMs;
+    return options;
+}
+
 // How many of the client's messages have this type (and, if given, are about this player).
 long Count(const UdpTestClient& c, uint32_t type, std::optional<DPNID> about = {}) {
     return std::ranges::count_if(c.messages, [&](auto& m) { return GetU32(m.data()) == type && (!about || GetU32(&m[4]) == *about); });
@@ -21,7 +28,7 @@ long Count(const UdpTestClient& c, uint32_t type, std::optional<DPNID> about = {
 struct Dplay8SessionLoopback : ::testing::Test, SessionRig {
     Dplay8SessionLoopback() {
         console.portNumberField = "0", console.sessionNameField = "Dragon Keep";
-        factory = [this] { return std::unique_ptr<SessionService>(udp = new Dplay8Session({false, 0, 2, 200})); };
+        factory = [this] { return std::unique_ptr<SessionService>(udp = new Dplay8Session(Options(200))); };
     }
     // Joined, and the player's record in place (the join handler has returned).
     std::unique_ptr<UdpTestClient> Join(const std::u16string& name) {
@@ -62,8 +69,18 @@ TEST_F(Dplay8SessionLoopback, ManyClientsPlayingAtOnceAreAllServedUntilTheServer
     for (auto& c : clients) ASSERT_TRUE(c->PumpUntil([&] { return Count(*c, kMsgNearbyPlayers) == kReports; }, 5000));
     UdpTestClient& first = *clients[0];
     const DPNID a = first.dpnid();
-    EXPECT_EQ(std::tuple(first.messages[0], first.messages[1], GetU32(first.messages[2].data())),
-              std::tuple(V(BuildPlayerJoined(a, "p0")), V(BuildWelcome(a, 50, 60)), kMsgSkyWeather));
+    // A newcomer hears of the others, never of itself; each of them hears of it once.
+    const UdpTestClient& third = *clients[2];
+    std::vector<std::vector<uint8_t>> heard(third.messages.begin(), third.messages.begin() + 6);
+    std::vector<std::vector<uint8_t>> want{V(BuildWelcome(third.dpnid(), 50, 60))};
+    for (int i = 0; i < 2; ++i)
+        want.insert(want.end(), {V(BuildPlayerJoined(clients[i]->dpnid(), i ? "p1" : "p0")), V(BuildPlayerTag(clients[i]->dpnid(), 0))});
+    want.push_back(heard.back());
+    if (GetU32(heard[1].data() + 4) != clients[0]->dpnid()) std::swap(want[1], want[3]), std::swap(want[2], want[4]);  // enumeration order
+    EXPECT_EQ(std::tuple(heard, GetU32(heard.back().data())), std::tuple(want, kMsgSkyWeather));
+    for (int i = 0; i < kClients; ++i)
+        for (int j = 0; j < kClients; ++j)
+            EXPECT_EQ(Count(*clients[i], kMsgPlayerJoined, clients[j]->dpnid()), long(i != j)) << i << ' ' << j;
     PlayerRecord seen;
     ASSERT_TRUE(session.WithPlayerStatistics(a, [&](const PlayerRecord& r) { seen = r; }));
     EXPECT_TRUE(seen.msgsReceived >= kReports && seen.msgsSent >= kReports + 3 && seen.latency < 1000 && seen.msgsTimedOut == 0)
@@ -95,7 +112,7 @@ TEST_F(Dplay8SessionLoopback, ManyClientsPlayingAtOnceAreAllServedUntilTheServer
 // The seam's own rules for the server's player and its guards; a port in use is refused.
 TEST(Dplay8SessionHosting, TheServersOwnPlayerLivesFromHostToClose) {
     std::vector<std::pair<uint32_t, DPNID>> calls;  // the caller's thread only: no client joins
-    Dplay8Session seam({false}), second({false});
+    Dplay8Session seam(Options()), second(Options());
     ApplicationDesc desc{DPNSESSION_CLIENT_SERVER, {}, kApplicationGuid, 0, u"seam"};
     PlayerInfo info;
     ConnectionInfo stats;
