@@ -93,16 +93,18 @@ void HostSession::HandleConnectFrom(const Endpoint& from, ByteSpan connect, Mill
 }
 
 bool HostSession::MakeRoomFor(const Endpoint& from) {
-    if (auto n = pending_by_address_.find(from.address);
-        n != pending_by_address_.end() && n->second >= config_.limits.max_pending_per_address) {
-        return false;
-    }
-    if (pending_order_.size() < config_.limits.max_pending)
+    const auto mine = pending_by_address_.find(from.address);
+    const bool address_full = mine != pending_by_address_.end() &&
+                              mine->second >= config_.limits.max_pending_per_address;
+    if (!address_full && pending_order_.size() < config_.limits.max_pending)
         return true;
-    // The oldest connection that has not confirmed its handshake gives way, or else the
-    // oldest that has not asked to join; one already being admitted keeps its place.
+    // The oldest connection (of this address, when it is the address that has no room) that
+    // has not confirmed its handshake gives way, or else the oldest that has not asked to
+    // join; one already being admitted keeps its place.
     const Endpoint* victim = nullptr;
     for (const auto& [seq, endpoint] : pending_order_) {
+        if (address_full && endpoint.address != from.address)
+            continue;
         const Stage stage = peers_.at(endpoint).stage;
         if (stage == Stage::kTransport) {
             victim = &endpoint;

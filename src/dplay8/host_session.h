@@ -33,9 +33,10 @@ namespace dplay8 {
 struct HostLimits {
     // A peer must confirm its transport connection this long after its CONNECT.
     Millis handshake_timeout = 5000;
-    // Connections not yet joined, at most, and from one address. When all are taken, the
-    // oldest one that has not yet asked to join gives way to a new CONNECT, so that a flood
-    // of CONNECTs from spoofed sources cannot lock real players out.
+    // Connections not yet joined, at most, and from one address. When there is no room, the
+    // oldest one (of that address, if the address has none) that has not yet asked to join
+    // gives way to a new CONNECT, so that a flood of CONNECTs, forged or not, cannot lock
+    // real players out.
     size_t max_pending = 256;
     size_t max_pending_per_address = 16;
     // Messages a joined client may send a second, and in one burst; beyond them messages
@@ -69,7 +70,7 @@ struct HostConfig {
 // What the host turned away or cut off, since it started.
 struct HostCounters {
     uint64_t enum_replies_refused = 0;  // over the enumeration rate limits
-    uint64_t connects_refused = 0;      // over the per-address cap, or while closing
+    uint64_t connects_refused = 0;      // no room even after eviction, or while closing
     uint64_t pending_evicted = 0;       // half-open connections that gave way to newer ones
     uint64_t restarts_refused = 0;      // CONNECTs for a new session from a peer still there
     uint64_t messages_dropped = 0;      // over a client's message rate

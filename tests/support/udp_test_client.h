@@ -75,12 +75,14 @@ public:
 
     std::vector<std::vector<uint8_t>> messages;  // received, in order
 
-private:
+    // A datagram of the test's own making, from this client's socket.
     void SendRaw(const dplay8::Bytes& bytes) {
         sockaddr_in to{AF_INET, htons(port_), {htonl(INADDR_LOOPBACK)}, {}};
         sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                sizeof to);
     }
+
+private:
     void Step(Millis deadline) {
         Millis now = dplay8::MonotonicMillis();
         dplay8::Bytes out;
