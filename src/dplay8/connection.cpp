@@ -266,6 +266,15 @@ void Connection::Close(Millis now) {
     }
 }
 
+Millis Connection::NextRetryAt() const {
+    Millis t = kNever;
+    for (uint8_t s = send_base_; s != next_send_; ++s) {
+        if (sent_[s].active && !sent_[s].sacked)
+            t = std::min(t, sent_[s].retry_at);
+    }
+    return t;
+}
+
 void Connection::Probe(Millis /*now*/) {
     if (state_ != ConnectionState::kConnected)
         return;

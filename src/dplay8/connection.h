@@ -138,6 +138,9 @@ public:
     ConnectionState state() const { return state_; }
     Millis last_receive() const { return last_receive_; }
     Millis smoothed_rtt() const { return rtt_.smoothed(); }
+    // When the oldest frame in flight is next repeated (kNever with none in flight): until
+    // then a probe may wait behind a full window.
+    Millis NextRetryAt() const;
     bool is_connected() const { return state_ == ConnectionState::kConnected; }
     // True once the connection is closed and no longer needs to answer its peer.
     bool finished(Millis now) const {

@@ -43,8 +43,10 @@ std::optional<uint64_t> Connection::Send(ByteSpan data, const SendOptions& optio
     }
     OutMessage m;
     m.id = next_send_id_++;
-    const bool full = queued_messages_ + 1 > config_.max_queued_messages ||
-                      queued_bytes_ + data.size() > config_.max_queued_bytes;
+    // An empty queue takes any one message, however small the bound.
+    const bool full =
+        queued_messages_ > 0 && (queued_messages_ + 1 > config_.max_queued_messages ||
+                                 queued_bytes_ + data.size() > config_.max_queued_bytes);
     if (full && options.guaranteed) {
         // The peer cannot keep up with what it must receive: holding more would let one
         // slow or silent client take the server's memory.

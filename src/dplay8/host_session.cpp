@@ -56,8 +56,9 @@ void HostSession::HandleDatagram(const Endpoint& from, SocketRole socket, ByteSp
         // A CONNECT for another transport session from a known endpoint: the client there
         // may have started over (restarted on the same port, or a NAT reused the mapping),
         // or someone forged its address. Repeats of the first CONNECT carry the same id.
-        const bool replaceable = peer.conn.state() == ConnectionState::kClosed ||
-                                 peer.stage == Stage::kTransport || peer.stage == Stage::kLeaving;
+        const bool replaceable = peer.stage == Stage::kTransport ||
+                                 peer.conn.state() == ConnectionState::kClosed ||
+                                 peer.conn.state() == ConnectionState::kAborting;
         if (f->session_id != peer.conn.session_id() && !replaceable) {
             BeginRestart(peer, datagram, f->session_id, now);
             Pump(peer, now);
@@ -79,13 +80,13 @@ void HostSession::HandleDatagram(const Endpoint& from, SocketRole socket, ByteSp
 }
 
 void HostSession::HandleConnectFrom(const Endpoint& from, ByteSpan connect, Millis now) {
+    auto conn = Connection::Accept(config_.connection, connect, now);
+    if (!conn)
+        return;
     if (closing_ || !MakeRoomFor(from)) {
         ++counters_.connects_refused;
         return;
     }
-    auto conn = Connection::Accept(config_.connection, connect, now);
-    if (!conn)
-        return;
     Peer& peer = peers_.emplace(from, Peer(from, std::move(*conn))).first->second;
     peer.join_deadline = now + config_.limits.handshake_timeout;
     AddPending(peer);
@@ -94,8 +95,8 @@ void HostSession::HandleConnectFrom(const Endpoint& from, ByteSpan connect, Mill
 
 bool HostSession::MakeRoomFor(const Endpoint& from) {
     const auto mine = pending_by_address_.find(from.address);
-    const bool address_full = mine != pending_by_address_.end() &&
-                              mine->second >= config_.limits.max_pending_per_address;
+    const bool address_full =
+        mine != pending_by_address_.end() && mine->second >= config_.limits.max_pending_per_address;
     if (!address_full && pending_order_.size() < config_.limits.max_pending)
         return true;
     // The oldest connection (of this address, when it is the address that has no room) that
@@ -113,9 +114,20 @@ bool HostSession::MakeRoomFor(const Endpoint& from) {
         if (stage == Stage::kAwaitConnectInfo && victim == nullptr)
             victim = &endpoint;
     }
+    if (victim == nullptr) {
+        // Only clients being admitted: the oldest of them, for a client that cannot see our
+        // answers can still guess its way this far.
+        for (const auto& [seq, endpoint] : pending_order_) {
+            if (!address_full || endpoint.address == from.address) {
+                victim = &endpoint;
+                break;
+            }
+        }
+    }
     if (victim == nullptr)
         return false;
     auto it = peers_.find(*victim);
+    Leave(it->second, kDestroyNormal);  // gives back the id of one being admitted
     RemovePending(it->second);
     peers_.erase(it);
     ++counters_.pending_evicted;
@@ -124,11 +136,15 @@ bool HostSession::MakeRoomFor(const Endpoint& from) {
 
 void HostSession::BeginRestart(Peer& peer, ByteSpan connect, uint32_t session_id, Millis now) {
     if (!peer.restart) {
-        // Long enough for the probe and one repeat of it to be answered.
+        // Long enough for the probe and one repeat of it to be answered, and for the next
+        // repeat of what is in flight when a full window holds the probe back.
         const Millis rtt = peer.conn.smoothed_rtt();
-        const Millis wait =
-            std::max<Millis>(500, 2 * DataRetryInterval(rtt, 0, config_.connection.retry) + rtt);
-        peer.restart = Restart{{}, 0, now, now + wait};
+        const Millis first = DataRetryInterval(rtt, 0, config_.connection.retry);
+        // At least 2 s: a live player on a slow or busy link must not lose its place.
+        Millis decide_at = now + std::max<Millis>(2000, 2 * first + rtt);
+        if (const Millis retry = peer.conn.NextRetryAt(); retry != kNever)
+            decide_at = std::max(decide_at, retry + first + rtt);
+        peer.restart = Restart{{}, 0, now, decide_at};
         peer.conn.Probe(now);
     }
     peer.restart->connect.assign(connect.begin(), connect.end());
@@ -238,8 +254,9 @@ bool HostSession::AllowMessage(Peer& peer, Millis now) {
         return true;
     }
     ++counters_.messages_dropped;
-    const double rate = config_.limits.message_rate;
-    if (!peer.flood.Take(rate, rate * config_.limits.flood_seconds, now)) {
+    // What was dropped drains slowly, so a client held above its rate for long is cut off.
+    const double rate = config_.limits.message_rate, seconds = config_.limits.flood_seconds;
+    if (!peer.flood.Take(rate / std::max(seconds, 1.0), rate * seconds, now)) {
         // Far past any client's pace for seconds on end: a flood, not a player.
         ++counters_.flooders_disconnected;
         Leave(peer, kDestroyHostDestroyedPlayer);
@@ -325,6 +342,8 @@ void HostSession::Admit(Peer& peer, const PlayerConnectInfo& request, Millis now
     peer.dpnid = dpnid;
     peer.name = request.name;
     SetStage(peer, Stage::kAwaitAck);
+    // A real client acknowledges within a few round trips, repeats on a lossy link included.
+    peer.join_deadline = now + config_.limits.admission_timeout;
 
     SendConnectInfo info;
     info.desc.flags = config_.flags | (config_.password ? kSessionRequirePassword : 0);

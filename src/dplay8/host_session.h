@@ -31,8 +31,10 @@ namespace dplay8 {
 
 // What one client, or anyone forging sources, can make the host hold or do.
 struct HostLimits {
-    // A peer must confirm its transport connection this long after its CONNECT.
+    // A peer must confirm its transport connection this long after its CONNECT, and
+    // acknowledge its admission this long after it was admitted.
     Millis handshake_timeout = 5000;
+    Millis admission_timeout = 10000;
     // Connections not yet joined, at most, and from one address. When there is no room, the
     // oldest one (of that address, if the address has none) that has not yet asked to join
     // gives way to a new CONNECT, so that a flood of CONNECTs, forged or not, cannot lock
@@ -40,8 +42,9 @@ struct HostLimits {
     size_t max_pending = 256;
     size_t max_pending_per_address = 16;
     // Messages a joined client may send a second, and in one burst; beyond them messages
-    // are dropped, and a client that goes on sending `flood_seconds` worth of its rate
-    // faster than that is disconnected. A rate of 0 lifts the limit.
+    // are dropped, and a client whose dropped messages pass `flood_seconds` worth of its
+    // rate (they drain at 1/`flood_seconds` of the rate) is disconnected. A rate of 0 lifts
+    // the limit.
     uint32_t message_rate = 200;
     uint32_t message_burst = 400;
     uint32_t flood_seconds = 5;

@@ -201,7 +201,7 @@ void UdpHost::Run() {
             break;
         const int n = epoll_wait(epoll_fd_, ready, 4, int(sleep));
         const Millis now = MonotonicMillis();
-        bool wake = false;
+        bool wake = false, trim = false;
         {
             std::lock_guard lock(state_mutex_);
             for (int i = 0; i < n; ++i) {
@@ -226,12 +226,16 @@ void UdpHost::Run() {
                 out_scratch_.push_back(std::move(d));
             while (auto e = host_->PollEvent())
                 events_scratch_.push_back(std::move(*e));
-            if (host_->counters().backlogs_disconnected != backlogs_seen_) {
-                // A client cut off for falling behind held up to its whole send queue:
-                // give that memory back to the system, not only to the allocator.
+            trim = host_->counters().backlogs_disconnected != backlogs_seen_ &&
+                   now >= trimmed_at_ + 1000;
+            if (trim)
                 backlogs_seen_ = host_->counters().backlogs_disconnected;
-                malloc_trim(0);
-            }
+        }
+        if (trim) {
+            // A client cut off for falling behind held up to its whole send queue: give that
+            // memory back to the system, not only to the allocator (at most once a second).
+            trimmed_at_ = now;
+            malloc_trim(0);
         }
         Flush();
     }

@@ -103,6 +103,7 @@ private:
     std::vector<Datagram> out_scratch_;      // I/O thread only
     Bytes receive_buffer_;                   // I/O thread only
     uint64_t backlogs_seen_ = 0;             // I/O thread only
+    Millis trimmed_at_ = -1000;              // I/O thread only
 };
 
 }  // namespace dplay8
