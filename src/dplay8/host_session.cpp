@@ -101,7 +101,7 @@ bool HostSession::MakeRoomFor(const Endpoint& from) {
         return true;
     // The oldest connection (of this address, when it is the address that has no room) that
     // has not confirmed its handshake gives way, or else the oldest that has not asked to
-    // join; one already being admitted keeps its place.
+    // join, and one already being admitted only when there is no other.
     const Endpoint* victim = nullptr;
     for (const auto& [seq, endpoint] : pending_order_) {
         if (address_full && endpoint.address != from.address)
