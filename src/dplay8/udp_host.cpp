@@ -133,15 +133,16 @@ void UdpHost::Queue(Command command) {
 }
 
 void UdpHost::Send(uint32_t dpnid, ByteSpan data, const SendOptions& options) {
-    Queue(Command{CommandKind::kSend, dpnid, Bytes(data.begin(), data.end()), options});
+    Queue(Command{CommandKind::kSend, dpnid, Bytes(data.begin(), data.end()), options, {}});
 }
 
-void UdpHost::SendToAll(ByteSpan data, const SendOptions& options, uint32_t except) {
-    Queue(Command{CommandKind::kSendAll, except, Bytes(data.begin(), data.end()), options});
+void UdpHost::SendToMany(std::vector<uint32_t> dpnids, ByteSpan data, const SendOptions& options) {
+    Queue(Command{CommandKind::kSendMany, 0, Bytes(data.begin(), data.end()), options,
+                  std::move(dpnids)});
 }
 
 void UdpHost::DestroyPlayer(uint32_t dpnid) {
-    Queue(Command{CommandKind::kDestroy, dpnid, {}, {}});
+    Queue(Command{CommandKind::kDestroy, dpnid, {}, {}, {}});
 }
 
 std::optional<ConnectionStats> UdpHost::Stats(uint32_t dpnid) {
@@ -164,7 +165,7 @@ HostCounters UdpHost::counters() {
 void UdpHost::Close() {
     if (!started_)
         return;
-    Queue(Command{CommandKind::kClose, 0, {}, {}});
+    Queue(Command{CommandKind::kClose, 0, {}, {}, {}});
     io_.join();
     {
         // Sends from the handlers still running would never go out now.
@@ -269,11 +270,9 @@ void UdpHost::ApplyCommands(Millis now) {
             case CommandKind::kSend:
                 host_->Send(c.dpnid, c.data, c.options, now);
                 break;
-            case CommandKind::kSendAll:
-                for (uint32_t dpnid : host_->Players()) {
-                    if (dpnid != c.dpnid)
-                        host_->Send(dpnid, c.data, c.options, now);
-                }
+            case CommandKind::kSendMany:
+                for (uint32_t dpnid : c.dpnids)
+                    host_->Send(dpnid, c.data, c.options, now);
                 break;
             case CommandKind::kDestroy:
                 host_->DestroyPlayer(c.dpnid, now);

@@ -53,8 +53,8 @@ public:
     // Copies the message into the queue and wakes the I/O thread; never waits for the
     // network. A send to a player who is gone is dropped there.
     void Send(uint32_t dpnid, ByteSpan data, const SendOptions& options);
-    // To every joined player but `except` (0: none).
-    void SendToAll(ByteSpan data, const SendOptions& options, uint32_t except = 0);
+    // One copy of the message for each of the players (those gone by then are skipped).
+    void SendToMany(std::vector<uint32_t> dpnids, ByteSpan data, const SendOptions& options);
     // Removes a player from the session (TERMINATE_SESSION, then a graceful close).
     void DestroyPlayer(uint32_t dpnid);
     std::optional<ConnectionStats> Stats(uint32_t dpnid);
@@ -66,12 +66,13 @@ public:
     void Close();
 
 private:
-    enum class CommandKind { kSend, kSendAll, kDestroy, kClose };
+    enum class CommandKind { kSend, kSendMany, kDestroy, kClose };
     struct Command {
         CommandKind kind = CommandKind::kSend;
         uint32_t dpnid = 0;
         Bytes data;
         SendOptions options;
+        std::vector<uint32_t> dpnids;  // kSendMany
     };
 
     void Queue(Command command);

@@ -33,11 +33,6 @@ dplay8::Guid NewInstanceGuid() {
     return g;
 }
 
-// The player whose CREATE_PLAYER this thread is handling, if any. DirectPlay does not send
-// to a player through the all-players group until its creation has completed, so what the
-// handler sends to everyone does not reach the newcomer itself.
-thread_local DPNID playerBeingCreated = 0;
-
 uint32_t Clamp32(uint64_t value) {
     return uint32_t(std::min<uint64_t>(value, UINT32_MAX));
 }
@@ -109,12 +104,10 @@ void Dplay8Session::OnHostEvent(dplay8::HostEvent& event) {
                 players_[event.dpnid] = Player{event.name, nullptr};
             }
             CreatePlayerMessage message{event.dpnid, nullptr};
-            playerBeingCreated = event.dpnid;
             Notify(DPN_MSGID_CREATE_PLAYER, &message);
-            playerBeingCreated = 0;
             std::lock_guard lock(mutex_);
             if (auto it = players_.find(event.dpnid); it != players_.end())
-                it->second.context = message.playerContext;
+                it->second.context = message.playerContext, it->second.created = true;
             break;
         }
         case dplay8::HostEventType::kMessage: {
@@ -167,7 +160,19 @@ HRESULT Dplay8Session::SendTo(DPNID target, const uint8_t* data, uint32_t size, 
     if (target == kAllPlayers) {
         // Loop-back to the server's own player is not delivered: the server sends to all
         // players only without it.
-        host_->SendToAll(bytes, options, playerBeingCreated);
+        // As in DirectPlay, a player is in the all-players group once its creation has
+        // completed: what is sent to everyone while a newcomer's CREATE_PLAYER is handled
+        // (its own announcement, or another player's) does not reach it.
+        std::vector<DPNID> members;
+        {
+            std::lock_guard lock(mutex_);
+            members.reserve(players_.size());
+            for (const auto& [id, player] : players_) {
+                if (player.created)
+                    members.push_back(id);
+            }
+        }
+        host_->SendToMany(std::move(members), bytes, options);
         return S_OK;
     }
     if (target == serverPlayer_)

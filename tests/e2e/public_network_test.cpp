@@ -55,6 +55,14 @@ std::vector<uint8_t> LongChat() {
     return m;
 }
 
+// What four stalled clients may add to the server's memory: a few send queues' worth (the
+// address sanitizer's quarantine keeps freed memory for a while).
+#ifdef __SANITIZE_ADDRESS__
+constexpr long kMostGrowthKiB = 256 * 1024;
+#else
+constexpr long kMostGrowthKiB = 32 * 1024;
+#endif
+
 long Count(const UdpTestClient& c, uint32_t type, uint32_t about) {
     return std::ranges::count_if(c.messages,
                                  [&](auto& m) { return U32(m, 0) == type && U32(m, 4) == about; });
@@ -107,6 +115,8 @@ TEST(PublicNetworkEndToEnd, NewcomersEnumerationForgedConnectsHalfOpenFloodsAndC
     const std::u16string name(session.begin(), session.end());
     UdpTestClient ann(port), bob(port);
     ASSERT_TRUE(ann.Join(u"Ann", kApp));
+    // Bob comes once the server has welcomed Ann: one after the other, as players do.
+    ASSERT_TRUE(ann.PumpUntil([&] { return Count(ann, kWelcome, ann.dpnid()) == 1; }));
     ASSERT_TRUE(bob.Join(u"Bob", kApp));
     ASSERT_TRUE(ann.PumpUntil([&] { return Count(ann, kPlayerJoined, bob.dpnid()) == 1; }));
     bob.PumpFor(200);
@@ -229,7 +239,7 @@ TEST(PublicNetworkEndToEnd, AFlooderIsCutOffAndStalledClientsAreDroppedWithMemor
         "(+%ld KiB); Ann's round trips: %zu, p99 %lld ms, max %lld ms\n",
         residentBefore, residentMost, residentMost - residentBefore, roundTrips.size(),
         static_cast<long long>(p99), static_cast<long long>(roundTrips.back()));
-    EXPECT_LT(residentMost - residentBefore, 64 * 1024);
+    EXPECT_LT(residentMost - residentBefore, kMostGrowthKiB);
     EXPECT_LT(p99, 200);
     EXPECT_TRUE(ann.joined() && chatter.joined());
     EXPECT_EQ(server.Wait("exit\n"), 0);
