@@ -134,6 +134,8 @@ public:
     // Asks the peer for an immediate answer (a keep-alive that polls), so that whether it is
     // still there shows within a round trip or two.
     void Probe(Millis now);
+    // Changes the largest message the peer may send from here on.
+    void set_max_message_size(size_t size) { config_.max_message_size = size; }
 
     ConnectionState state() const { return state_; }
     Millis last_receive() const { return last_receive_; }

@@ -79,8 +79,16 @@ void HostSession::HandleDatagram(const Endpoint& from, SocketRole socket, ByteSp
     Pump(peer, now);
 }
 
+ConnectionConfig HostSession::UnjoinedConfig() const {
+    // Until it has joined, a peer has nothing to send but its join request.
+    ConnectionConfig config = config_.connection;
+    config.max_message_size =
+        std::min(config.max_message_size, config_.limits.max_message_before_join);
+    return config;
+}
+
 void HostSession::HandleConnectFrom(const Endpoint& from, ByteSpan connect, Millis now) {
-    auto conn = Connection::Accept(config_.connection, connect, now);
+    auto conn = Connection::Accept(UnjoinedConfig(), connect, now);
     if (!conn)
         return;
     if (closing_ || !MakeRoomFor(from)) {
@@ -159,7 +167,7 @@ void HostSession::DecideRestart(Peer& peer, Millis now) {
         ++counters_.restarts_refused;
         return;
     }
-    auto conn = Connection::Accept(config_.connection, restart.connect, now);
+    auto conn = Connection::Accept(UnjoinedConfig(), restart.connect, now);
     if (!conn)
         return;
     // The peer is gone; its endpoint starts over in place.
@@ -286,6 +294,7 @@ void HostSession::HandleSessionMessage(Peer& peer, const Bytes& data, Millis now
             if (peer.stage == Stage::kAwaitAck && IsAckConnectInfo(data)) {
                 SetStage(peer, Stage::kJoined);
                 peer.join_deadline = kNever;
+                peer.conn.set_max_message_size(config_.connection.max_message_size);
                 joined_[peer.dpnid] = peer.at;
                 HostEvent created;
                 created.type = HostEventType::kPlayerCreated;

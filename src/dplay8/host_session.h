@@ -35,6 +35,8 @@ struct HostLimits {
     // acknowledge its admission this long after it was admitted.
     Millis handshake_timeout = 5000;
     Millis admission_timeout = 10000;
+    // The largest message a peer may send before it has joined (its join request).
+    size_t max_message_before_join = 64 * 1024;
     // Connections not yet joined, at most, and from one address. When there is no room, the
     // oldest one (of that address, if the address has none) that has not yet asked to join
     // gives way to a new CONNECT, so that a flood of CONNECTs, forged or not, cannot lock
@@ -155,6 +157,7 @@ private:
     };
 
     void HandleEnumQuery(const Endpoint& from, SocketRole socket, ByteSpan datagram, Millis now);
+    ConnectionConfig UnjoinedConfig() const;
     void HandleConnectFrom(const Endpoint& from, ByteSpan connect, Millis now);
     bool MakeRoomFor(const Endpoint& from);
     void BeginRestart(Peer& peer, ByteSpan connect, uint32_t session_id, Millis now);

@@ -236,7 +236,7 @@ TEST(Dplay8HostSession, HalfOpenConnectionsAreCappedEvictedAndTimedOutWithoutLoc
 }
 
 // A join request that cannot be read is refused at once, not left to time out.
-TEST(Dplay8HostSession, AJoinWithANameOfOddByteLengthGetsConnectFailed) {
+TEST(Dplay8HostSession, AJoinThatCannotBeReadIsRefusedAndNothingLargeComesBeforeIt) {
     HostSimulation sim(Config());
     std::vector<Bytes> got;
     auto owned = RawClient(sim, {0x0D000002, 2302}, 9, &got);
@@ -250,6 +250,18 @@ TEST(Dplay8HostSession, AJoinWithANameOfOddByteLengthGetsConnectFailed) {
     EXPECT_EQ(DecodeConnectFailed(got[0]), (ConnectFailed{kErrGeneric, {}}));
     EXPECT_TRUE(Until(sim, 5000, [&] { return raw.state() == ConnectionState::kClosed; }));
     EXPECT_TRUE(sim.host_events.empty());
+
+    // Before joining a peer may send its join request and no more than 64 KiB; a player may.
+    auto big = RawClient(sim, {0x0D000003, 2302}, 10);
+    ASSERT_TRUE(Until(sim, 5000, [&] { return big->is_connected(); }));
+    ASSERT_TRUE(
+        big->Send(Bytes(65 * 1024), {.guaranteed = true, .user_flags = kCommandUser1}, sim.now()));
+    EXPECT_TRUE(Until(sim, 10000, [&] { return big->state() == ConnectionState::kClosed; }));
+    SimClient& alice = sim.AddClient(u"Alice", kApplication);
+    ASSERT_TRUE(Join(sim, alice));
+    ASSERT_TRUE(alice.session->Send(Bytes(100 * 1024, 7), kGuaranteed, sim.now()));
+    EXPECT_TRUE(Until(sim, 10000, [&] { return sim.host_events.size() == 2; }));
+    EXPECT_EQ(sim.host_events.back().data, Bytes(100 * 1024, 7));
 }
 
 // Anyone can forge a player's address: a CONNECT from it stands only if the player is gone.
