@@ -354,6 +354,16 @@ TEST(Dplay8HostSession, AClientsMessageRateIsLimitedAndAFlooderIsDisconnected) {
     EXPECT_EQ(received(calm), 100);
     EXPECT_EQ(sim.host.counters().flooders_disconnected, 1u);
     EXPECT_EQ(sim.host.Players(), std::vector{calm.session->dpnid()});
+
+    config.limits.message_rate = 0;  // no limit
+    HostSimulation unlimited(config);
+    SimClient& fast = unlimited.AddClient(u"u", kApplication);
+    ASSERT_TRUE(Join(unlimited, fast));
+    for (int i = 0; i < 1000; ++i)
+        fast.session->Send(Bytes{3}, kGuaranteed, unlimited.now());
+    unlimited.RunFor(3000);
+    EXPECT_EQ(std::pair(unlimited.host_events.size(), unlimited.host.counters().messages_dropped),
+              std::pair(size_t(1001), uint64_t(0)));
 }
 
 // Under loss: ids are unique among the live, messages arrive once and in order, leaves once.
