@@ -7,6 +7,7 @@
 
 #include "console/console_model.h"
 #include "console/player_info.h"
+#include "console/server_statistics.h"
 #include "net/server_rates.h"
 #include "net/session_types.h"
 #include "world/game_tick.h"
@@ -27,6 +28,8 @@ struct ConsoleActions {
     std::function<std::optional<DPNID>(int line)> playerAtLine;
     // The player's name and fresh statistics; nothing once the player has left.
     std::function<std::optional<PlayerInfoTexts>(DPNID player)> playerInfo;
+    // The server's figures for the statistics command.
+    std::function<ServerStatistics()> statistics;
 };
 
 class ConsoleCommands {
@@ -47,6 +50,9 @@ public:
     void Kick() { RefreshPlayerCount(); }
     std::optional<DPNID> PlayerAtLine(int line) const;
     std::optional<PlayerInfoTexts> PlayerInfo(DPNID player) const;
+    ServerStatistics Statistics() const {
+        return actions_.statistics ? actions_.statistics() : ServerStatistics{};
+    }
     // Where the game tick's status texts go.
     void ShowTickField(TickField field, const char* text);
 

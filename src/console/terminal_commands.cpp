@@ -59,6 +59,7 @@ const char* TerminalCommands::HelpText() {
            "  players                list the connected players: LINE NAME\n"
            "  info LINE              the name and connection statistics of the player on LINE\n"
            "  kick                   Kick (refreshes the player count; nobody is removed)\n"
+           "  stats                  players, the game tick's timing and the network traffic\n"
            "  set FIELD TEXT         type TEXT into a field; FIELD is one of session, port,\n"
            "                         update, reliable, npcupdate, timeout, daylength, rainvolume\n"
            "  apply                  Apply Changes (rates and day length)\n"
@@ -84,6 +85,9 @@ std::string TerminalCommands::Execute(std::string_view line) {
     }
     if (command == "info") {
         return Info(arguments);
+    }
+    if (command == "stats") {
+        return FormatServerStatistics(commands_.Statistics());
     }
     if (command == "kick") {
         commands_.Kick();

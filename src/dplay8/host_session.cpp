@@ -33,6 +33,8 @@ void HostSession::HandleDatagram(const Endpoint& from, SocketRole socket, ByteSp
                                  Millis now) {
     if (datagram.empty())
         return;
+    ++traffic_.datagrams_in;
+    traffic_.bytes_in += datagram.size();
     if (datagram[0] == 0) {
         // A zero lead byte is host enumeration ([MC-DPL8R] 2.1), never a transport frame.
         HandleEnumQuery(from, socket, datagram, now);
@@ -231,6 +233,7 @@ void HostSession::Pump(Peer& peer, Millis now) {
                         m.data = std::move(e->data);
                         m.guaranteed = e->guaranteed;
                         events_.push_back(std::move(m));
+                        ++traffic_.messages_in;
                     }
                     // Voice (user 2) and data before the join are dropped.
                     break;
@@ -312,6 +315,7 @@ void HostSession::HandleSessionMessage(Peer& peer, const Bytes& data, Millis now
                     m.data = std::move(request->payload);
                     m.guaranteed = true;
                     events_.push_back(std::move(m));
+                    ++traffic_.messages_in;
                     SendCore(peer, Encode(ProcessCompletion{request->context}), now);
                 }
             }
@@ -532,6 +536,8 @@ bool HostSession::PollTransmit(Datagram& out) {
         return false;
     out = std::move(out_.front());
     out_.pop_front();
+    ++traffic_.datagrams_out;
+    traffic_.bytes_out += out.bytes.size();
     return true;
 }
 
@@ -553,8 +559,19 @@ bool HostSession::Send(uint32_t dpnid, ByteSpan data, const SendOptions& options
     SendOptions game = options;
     game.user_flags = 0;
     const bool queued = it->second.conn.Send(data, game, now).has_value();
+    traffic_.messages_out += queued;
     Pump(it->second, now);
     return queued;
+}
+
+HostTraffic HostSession::Traffic() const {
+    HostTraffic t = traffic_;
+    for (const auto& [endpoint, peer] : peers_) {
+        t.queued_messages += peer.conn.queued_messages();
+        t.queued_bytes += peer.conn.queued_bytes();
+        t.most_queued_messages = std::max(t.most_queued_messages, peer.conn.queued_messages());
+    }
+    return t;
 }
 
 bool HostSession::DestroyPlayer(uint32_t dpnid, Millis now) {

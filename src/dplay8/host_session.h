@@ -84,6 +84,17 @@ struct HostCounters {
     friend bool operator==(const HostCounters&, const HostCounters&) = default;
 };
 
+// What has gone through the host since it started, and what waits to go out now.
+struct HostTraffic {
+    uint64_t datagrams_in = 0, datagrams_out = 0;
+    uint64_t bytes_in = 0, bytes_out = 0;  // UDP payload bytes
+    uint64_t messages_in = 0;   // game messages of joined players handed up
+    uint64_t messages_out = 0;  // game messages queued to joined players
+    size_t queued_messages = 0, queued_bytes = 0;  // in every send queue together
+    size_t most_queued_messages = 0;               // in the longest one
+    friend bool operator==(const HostTraffic&, const HostTraffic&) = default;
+};
+
 // kPlayerInfo: a joined player changed its name (REQ_UPDATE_INFO).
 enum class HostEventType { kPlayerCreated, kMessage, kPlayerDestroyed, kPlayerInfo };
 
@@ -127,6 +138,8 @@ public:
     // Connections that have not yet joined (or been refused).
     size_t pending_count() const { return pending_order_.size(); }
     const HostCounters& counters() const { return counters_; }
+    // Walks every connection for the queue figures: for a statistics display, not per packet.
+    HostTraffic Traffic() const;
 
 private:
     enum class Stage { kTransport, kAwaitConnectInfo, kAwaitAck, kJoined, kLeaving };
@@ -189,6 +202,7 @@ private:
     uint64_t next_pending_seq_ = 1;
     SourceRateLimiter enum_limiter_;
     HostCounters counters_;
+    HostTraffic traffic_;  // the running totals; the queue figures are filled by Traffic()
     std::deque<Datagram> out_;
     std::deque<HostEvent> events_;
     bool closing_ = false;

@@ -157,6 +157,11 @@ size_t UdpHost::player_count() {
     return host_ ? host_->player_count() : 0;
 }
 
+HostTraffic UdpHost::traffic() {
+    std::lock_guard lock(state_mutex_);
+    return host_ ? host_->Traffic() : HostTraffic{};
+}
+
 HostCounters UdpHost::counters() {
     std::lock_guard lock(state_mutex_);
     return host_ ? host_->counters() : HostCounters{};

@@ -60,6 +60,7 @@ public:
     std::optional<ConnectionStats> Stats(uint32_t dpnid);
     size_t player_count();
     HostCounters counters();
+    HostTraffic traffic();
 
     // Closes every connection, delivers the remaining players' kPlayerDestroyed events and
     // returns once no handler is running. Not from a handler.

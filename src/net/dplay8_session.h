@@ -46,6 +46,7 @@ public:
     HRESULT GetPlayerContext(DPNID player, void** context, uint32_t flags) override;
     HRESULT GetConnectionInfo(DPNID player, ConnectionInfo& info) override;
     HRESULT Close(uint32_t flags) override;
+    bool GetTraffic(SessionTraffic& traffic) override;
 
 private:
     struct Player {

@@ -250,6 +250,13 @@ void NetworkSession::SendSkyWeather(uint32_t skyColour, float rainVolume, uint32
     SendPlain(kAllPlayers, BuildSkyWeather(skyColour, rainVolume, lightning));
 }
 
+std::optional<SessionTraffic> NetworkSession::Traffic() {
+    SessionTraffic traffic;
+    if (ownedServer_ == nullptr || !ownedServer_->GetTraffic(traffic))
+        return std::nullopt;
+    return traffic;
+}
+
 bool NetworkSession::WithPlayerStatistics(DPNID player,
                                           const std::function<void(const PlayerRecord&)>& show) {
     std::lock_guard lock(playerLock_);

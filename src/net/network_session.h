@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -87,6 +88,9 @@ public:
     // Refreshes the record's connection statistics and calls `show` with it, under playerLock;
     // false when the player has no record.
     bool WithPlayerStatistics(DPNID player, const std::function<void(const PlayerRecord&)>& show);
+
+    // The hosted session's traffic so far; nothing while not hosting (window thread).
+    std::optional<SessionTraffic> Traffic();
 
     // The ids of every player (the server's own among them), following the session's
     // enumeration protocol; a failure leaves `ids` empty.

@@ -32,4 +32,10 @@ public:
     // Ends the session; returns only after every remaining player's DESTROY_PLAYER has been
     // delivered and no handler call is running.
     virtual HRESULT Close(uint32_t flags) = 0;
+    // Not a DirectPlay call: the transport's running totals, for the server's statistics;
+    // false when the session keeps none.
+    virtual bool GetTraffic(SessionTraffic& traffic) {
+        (void)traffic;
+        return false;
+    }
 };

@@ -69,6 +69,16 @@ struct ConnectionInfo {
     uint32_t messagesTimedOutNormalPriority = 0;
 };
 
+// What has gone through the hosted session since it began, and what waits to be sent now.
+struct SessionTraffic {
+    uint64_t messagesIn = 0, messagesOut = 0;    // game messages
+    uint64_t datagramsIn = 0, datagramsOut = 0;  // UDP datagrams
+    uint64_t bytesIn = 0, bytesOut = 0;          // their payload bytes
+    uint64_t queuedMessages = 0, queuedBytes = 0;  // in every player's send queue together
+    uint64_t mostQueuedMessages = 0;               // in the longest of them
+    bool operator==(const SessionTraffic&) const = default;
+};
+
 // DPN_MSGID_CREATE_PLAYER: the handler may attach a context to the player, which every later
 // notification for that player carries.
 struct CreatePlayerMessage {

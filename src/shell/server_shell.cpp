@@ -145,6 +145,10 @@ void ServerShell::StartUp() {
     actions.sendRateSettings = [this](float, float) { session_->SendRateSettings(); };
     actions.playerAtLine = [this](int line) { return playerList_->PlayerAtLine(line); };
     actions.playerInfo = [this](DPNID player) { return FreshPlayerInfo(*session_, player); };
+    actions.statistics = [this] {
+        return ServerStatistics{session_->playerCount(), tickTiming_.Summarize(),
+                                session_->Traffic(), trafficMeter_.rates()};
+    };
     consoleCommands_ = std::make_unique<ConsoleCommands>(consoleModel_, rates_, *nightDay_,
                                                          *weather_, std::move(actions));
     playerList_ = std::make_unique<PlayerList>(consoleModel_);
@@ -182,6 +186,21 @@ void ServerShell::StartUp() {
     };
     gameTick_ = std::make_unique<GameTick>(time_, *nightDay_, *weather_, std::move(steps));
     gameTick_->TakeFirstTickTime();
+}
+
+void ServerShell::RunTimedTick() {
+    const double startMs = time_.AppTime() * 1000.0;
+    const double cpuBefore = ThreadCpuMilliseconds();
+    gameTick_->Run();
+    tickTiming_.Record(startMs, ThreadCpuMilliseconds() - cpuBefore);
+    if (startMs - trafficSampledMs_ >= 1000.0) {
+        trafficSampledMs_ = startMs;
+        if (auto traffic = session_->Traffic()) {
+            trafficMeter_.Sample(startMs, *traffic);
+        } else {
+            trafficMeter_.Reset();
+        }
+    }
 }
 
 void ServerShell::ReadTransportLimits() {
@@ -231,7 +250,7 @@ bool ServerShell::CreateConsole(int& argc, char** argv) {
 void ServerShell::InitialiseConsole() {
     consoleCommands_->Initialise(settings_.sessionName, settings_.serverPort);
 
-    gameTimer_ = MakeGameTimer([this] { gameTick_->Run(); });
+    gameTimer_ = MakeGameTimer([this] { RunTimedTick(); });
     gameTimer_->start();
 
     // The second timer has never had work to do; it is kept so the event traffic stays as it was.

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "console/console_model.h"
+#include "console/server_statistics.h"
 #include "net/dplay8_session.h"
 #include "net/network_session.h"
 #include "net/server_rates.h"
@@ -60,6 +61,8 @@ public:
 private:
     void StartUp();
     void ReadTransportLimits();
+    // One game tick, timed; about once a second the network totals are sampled too.
+    void RunTimedTick();
     // Creates the window or, headless, the terminal console; false when no window can be made.
     bool CreateConsole(int& argc, char** argv);
     void InitialiseConsole();
@@ -81,6 +84,9 @@ private:
     std::unique_ptr<NetworkSession> session_;
     NetworkSession::SessionFactory sessionFactory_;
     Dplay8SessionOptions transportOptions_;
+    TickTiming tickTiming_;
+    TrafficMeter trafficMeter_;
+    double trafficSampledMs_ = 0;
     SettingsKey settingsKey_;
     SessionSettings settings_;
     ServerRates rates_;

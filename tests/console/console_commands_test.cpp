@@ -107,6 +107,33 @@ TEST_F(ConsoleCommandsTest, TerminalShowsANameWithEscapeSequencesMadeVisible) {
         "Throughput (Bytes/Sec) : 0 Bytes/Sec\n");
 }
 
+// The meter turns running totals into rates over the time between samples; stats prints them.
+TEST_F(ConsoleCommandsTest, StatsPrintsTheTickTimingAndTheTrafficRatesFromTheTotals) {
+    EXPECT_EQ(terminal.Execute("stats"),
+              "Players: 0\nTick lateness (ms, last 0 ticks): p50 0.0 p99 0.0 max 0.0\n"
+              "Tick CPU time (ms): mean 0.00 max 0.00\nNetwork: not hosting\n");
+    TrafficMeter meter;
+    meter.Sample(1000, {10, 20, 30, 40, 500, 600});
+    const TrafficRates none = meter.rates();
+    meter.Sample(3000, {110, 420, 230, 440, 2500, 8600, 7, 900, 5});
+    const TrafficRates rates = meter.rates();
+    meter.Sample(4000, {1, 2, 3, 4, 5, 6});  // a new session: totals start again
+    EXPECT_EQ(std::tuple(none, rates, meter.rates()),
+              std::tuple(TrafficRates{}, TrafficRates{50, 200, 100, 200, 1000, 4000},
+                         TrafficRates{}));
+    players = 2;
+    statistics = {2, {1200, 0.2, 3.5, 12.25, 0.06, 0.9}, SessionTraffic{110, 420, 230, 440, 2500,
+                                                                        8600, 7, 900, 5},
+                  rates};
+    EXPECT_EQ(terminal.Execute(" stats "),
+              "Players: 2\nTick lateness (ms, last 1200 ticks): p50 0.2 p99 3.5 max 12.2\n"
+              "Tick CPU time (ms): mean 0.06 max 0.90\n"
+              "Messages per second: in 50 out 200\nDatagrams per second: in 100 out 200\n"
+              "Bytes per second: in 1000 out 4000\n"
+              "Send queues: 7 messages, 900 bytes (longest 5 messages)\n"
+              "Totals: messages in 110 out 420, datagrams in 230 out 440\n");
+}
+
 TEST(PlayerListTest, LinesFollowTheirPlayersAndAFullTableAddsNoLine) {
     ConsoleModel model, full;
     PlayerList list(model), fullList(full);

@@ -39,7 +39,9 @@ struct ConsoleCommandsTest : ::testing::Test {
         ConsoleActions{[this] { ++toggles; }, [this] { ++closes; }, [this] { return players; },
                        [this](float u, float t) { rateMessages.emplace_back(u, t); },
                        [this](int line) { return list.PlayerAtLine(line); },
-                       [this](DPNID player) { return player == 303 ? zed : std::nullopt; }}};
+                       [this](DPNID player) { return player == 303 ? zed : std::nullopt; },
+                       [this] { return statistics; }}};
+    ServerStatistics statistics;  // what the stats command is given
     // What the player on line 1 shows; nothing once it has left.
     std::optional<PlayerInfoTexts> zed = FormatPlayerInfo({.name = "Zed",
                                                            .throughput = 3400,

@@ -41,7 +41,7 @@ struct ConsoleSessionViewTest : ::testing::Test, SessionTestWorld {
                        [this] { return session.playerCount(); },
                        [this](float, float) { session.SendRateSettings(); },
                        [this](int line) { return players.PlayerAtLine(line); },
-                       [this](DPNID p) { return FreshPlayerInfo(session, p); }}};
+                       [this](DPNID p) { return FreshPlayerInfo(session, p); }, {}}};
     PlayerList players{model};
     std::vector<std::function<void()>> posted;
     ConsoleSessionView view{commands, players, [this](std::function<void()> work) {

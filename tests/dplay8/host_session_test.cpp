@@ -113,6 +113,17 @@ TEST(Dplay8HostSession, AJoinedClientHasItsNameTableTalksRenamesAndLeavesOnce) {
     EXPECT_EQ(sim.host.player_count(), 0u);
     EXPECT_FALSE(sim.host.Send(id, Bytes{1}, kGuaranteed, sim.now()));
     EXPECT_EQ(Log(sim), "+3 Alice; m3 1 2 3 g; i3 Alicia; -3 r1; ");
+    // The traffic totals: what left the host is on the wire; one message each way.
+    HostTraffic sent;
+    for (const auto& w : sim.wire) {
+        if (w.from == 0)
+            ++sent.datagrams_out, sent.bytes_out += w.bytes.size();
+    }
+    const HostTraffic traffic = sim.host.Traffic();
+    EXPECT_EQ(std::tuple(traffic.datagrams_out, traffic.bytes_out, traffic.messages_in,
+                         traffic.messages_out, traffic.queued_messages),
+              std::tuple(sent.datagrams_out, sent.bytes_out, 1u, 1u, 0u));
+    EXPECT_GT(traffic.datagrams_in, 20000u - 1000u);  // the junk counts too
 }
 
 TEST(Dplay8HostSession, PlayersLeaveAsLostOrDestroyedOrReplacedAndClosingEndsTheRest) {

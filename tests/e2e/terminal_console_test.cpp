@@ -40,6 +40,16 @@ TEST(TerminalConsoleEndToEnd, PlayersAreNumberedInfoShowsALinesPlayerAndAFailedS
         server.Players(long(joined.size()), joined);
     }
     EXPECT_EQ(server.Players(3, joined), "0 Ann\n1 Bob\n2 Cid\n");
+    EXPECT_THAT(server.Ask("stats", joined),
+                testing::MatchesRegex(
+                    "Players: 3\nTick lateness \\(ms, last [0-9]+ ticks\\): p50 [0-9.]+ "
+                    "p99 [0-9.]+ max [0-9.]+\nTick CPU time \\(ms\\): mean [0-9.]+ max [0-9.]+\n"
+                    "Messages per second: in [0-9]+ out [0-9]+\n"
+                    "Datagrams per second: in [0-9]+ out [0-9]+\n"
+                    "Bytes per second: in [0-9]+ out [0-9]+\n"
+                    "Send queues: [0-9]+ messages, [0-9]+ bytes \\(longest [0-9]+ messages\\)\n"
+                    "Totals: messages in [0-9]+ out [1-9][0-9]*, datagrams in [1-9][0-9]* out "
+                    "[1-9][0-9]*\n"));
     ASSERT_TRUE(bob.Leave());
     EXPECT_EQ(server.Players(2, {&ann, &cid}), "0 Ann\n1 Cid\n");
     EXPECT_THAT(server.Ask("info 1", {&ann, &cid}),
