@@ -87,9 +87,9 @@ struct HostCounters {
 // What has gone through the host since it started, and what waits to go out now.
 struct HostTraffic {
     uint64_t datagrams_in = 0, datagrams_out = 0;
-    uint64_t bytes_in = 0, bytes_out = 0;  // UDP payload bytes
-    uint64_t messages_in = 0;   // game messages of joined players handed up
-    uint64_t messages_out = 0;  // game messages queued to joined players
+    uint64_t bytes_in = 0, bytes_out = 0;          // UDP payload bytes
+    uint64_t messages_in = 0;                      // game messages of joined players handed up
+    uint64_t messages_out = 0;                     // game messages queued to joined players
     size_t queued_messages = 0, queued_bytes = 0;  // in every send queue together
     size_t most_queued_messages = 0;               // in the longest one
     friend bool operator==(const HostTraffic&, const HostTraffic&) = default;

@@ -250,9 +250,8 @@ bool Dplay8Session::GetTraffic(SessionTraffic& traffic) {
     if (!hosting_)
         return false;
     const dplay8::HostTraffic t = host_->traffic();
-    traffic = {t.messages_in,     t.messages_out,    t.datagrams_in,
-               t.datagrams_out,   t.bytes_in,        t.bytes_out,
-               t.queued_messages, t.queued_bytes,    t.most_queued_messages};
+    traffic = {t.messages_in, t.messages_out,    t.datagrams_in, t.datagrams_out,       t.bytes_in,
+               t.bytes_out,   t.queued_messages, t.queued_bytes, t.most_queued_messages};
     return true;
 }
 

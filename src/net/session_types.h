@@ -71,9 +71,9 @@ struct ConnectionInfo {
 
 // What has gone through the hosted session since it began, and what waits to be sent now.
 struct SessionTraffic {
-    uint64_t messagesIn = 0, messagesOut = 0;    // game messages
-    uint64_t datagramsIn = 0, datagramsOut = 0;  // UDP datagrams
-    uint64_t bytesIn = 0, bytesOut = 0;          // their payload bytes
+    uint64_t messagesIn = 0, messagesOut = 0;      // game messages
+    uint64_t datagramsIn = 0, datagramsOut = 0;    // UDP datagrams
+    uint64_t bytesIn = 0, bytesOut = 0;            // their payload bytes
     uint64_t queuedMessages = 0, queuedBytes = 0;  // in every player's send queue together
     uint64_t mostQueuedMessages = 0;               // in the longest of them
     bool operator==(const SessionTraffic&) const = default;

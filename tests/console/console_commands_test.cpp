@@ -118,12 +118,13 @@ TEST_F(ConsoleCommandsTest, StatsPrintsTheTickTimingAndTheTrafficRatesFromTheTot
     meter.Sample(3000, {110, 420, 230, 440, 2500, 8600, 7, 900, 5});
     const TrafficRates rates = meter.rates();
     meter.Sample(4000, {1, 2, 3, 4, 5, 6});  // a new session: totals start again
-    EXPECT_EQ(std::tuple(none, rates, meter.rates()),
-              std::tuple(TrafficRates{}, TrafficRates{50, 200, 100, 200, 1000, 4000},
-                         TrafficRates{}));
+    EXPECT_EQ(
+        std::tuple(none, rates, meter.rates()),
+        std::tuple(TrafficRates{}, TrafficRates{50, 200, 100, 200, 1000, 4000}, TrafficRates{}));
     players = 2;
-    statistics = {2, {1200, 0.2, 3.5, 12.25, 0.06, 0.9}, SessionTraffic{110, 420, 230, 440, 2500,
-                                                                        8600, 7, 900, 5},
+    statistics = {2,
+                  {1200, 0.2, 3.5, 12.25, 0.06, 0.9},
+                  SessionTraffic{110, 420, 230, 440, 2500, 8600, 7, 900, 5},
                   rates};
     EXPECT_EQ(terminal.Execute(" stats "),
               "Players: 2\nTick lateness (ms, last 1200 ticks): p50 0.2 p99 3.5 max 12.2\n"

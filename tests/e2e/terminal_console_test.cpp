@@ -18,9 +18,9 @@
 namespace {
 
 using er_test::FreeUdpPort;
+using er_test::kApp;
 using er_test::Server;
 using er_test::UdpTestClient;
-using er_test::kApp;
 
 TEST(TerminalConsoleEndToEnd, PlayersAreNumberedInfoShowsALinesPlayerAndAFailedStartSaysWhy) {
     er_test::TempDir dir, second;

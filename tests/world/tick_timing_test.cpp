@@ -58,12 +58,16 @@ TEST(TickTiming, PercentilesAndCpuFiguresMatchASortedMinute) {
     double total = 0;
     for (double c : cpu)
         total += c;
-    const Summary want{TickTiming::kWindow, sorted[599], sorted[1187], sorted.back(),
-                       total / double(cpu.size()), *std::max_element(cpu.begin(), cpu.end())};
+    const Summary want{TickTiming::kWindow,
+                       sorted[599],
+                       sorted[1187],
+                       sorted.back(),
+                       total / double(cpu.size()),
+                       *std::max_element(cpu.begin(), cpu.end())};
     const Summary got = timing.Summarize();
-    EXPECT_EQ((std::tuple(got.ticks, got.lateP50Ms, got.lateP99Ms, got.lateMaxMs, got.cpuMaxMs)),
-              (std::tuple(want.ticks, want.lateP50Ms, want.lateP99Ms, want.lateMaxMs,
-                          want.cpuMaxMs)));
+    EXPECT_EQ(
+        (std::tuple(got.ticks, got.lateP50Ms, got.lateP99Ms, got.lateMaxMs, got.cpuMaxMs)),
+        (std::tuple(want.ticks, want.lateP50Ms, want.lateP99Ms, want.lateMaxMs, want.cpuMaxMs)));
     EXPECT_NEAR(got.cpuMeanMs, want.cpuMeanMs, 1e-9);
 }
 
