@@ -6,7 +6,7 @@ PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-d
             libbenchmark-dev tshark
 RUN_ARGS ?= --start
 
-.PHONY: all deps configure build test bench run clean format
+.PHONY: all deps configure build test bench load run clean format
 
 all: build
 
@@ -35,6 +35,13 @@ test: build
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do [ -x "$$b" ] && { echo "== $$b"; "$$b" || exit 1; }; done; true
+
+# The load benchmark: the real server driven by er-bot, one row per step of players.
+PLAYERS ?= 250 500 1000 2000 4000
+PATTERN ?= spread
+DURATION ?= 10
+load: build
+	bash bench/load/load.sh $(BUILD_DIR) --players "$(PLAYERS)" --pattern $(PATTERN) --duration $(DURATION)
 
 run: build
 	$(BUILD_DIR)/bin/emberrealms-server --data gamedata $(RUN_ARGS)
