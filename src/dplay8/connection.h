@@ -46,6 +46,20 @@ struct ConnectionConfig {
     Millis unguaranteed_timeout = 1000;
 };
 
+// The frames of one direction of a connection by their 8-bit sequence number. At most 64 are
+// ever live at once (the send window and the receive window are 64 frames), so 64 slots hold
+// them, a quarter of the sequence space: a connection is a few kilobytes, not tens.
+template <typename T>
+class SequenceSlots {
+public:
+    static constexpr size_t kSize = 64;
+    T& operator[](uint8_t seq) { return slots_[seq & (kSize - 1)]; }
+    const T& operator[](uint8_t seq) const { return slots_[seq & (kSize - 1)]; }
+
+private:
+    std::array<T, kSize> slots_{};
+};
+
 enum class ConnectionState {
     kConnecting,       // connector: CONNECT sent
     kAwaitingConfirm,  // listener: CONNECTED sent, waiting for the connector's CONNECTED
@@ -268,7 +282,7 @@ private:
     size_t queued_bytes_ = 0;
     std::multiset<Millis> queue_deadlines_;
     uint64_t next_send_id_ = 1;
-    std::array<SentFrame, 256> sent_;
+    SequenceSlots<SentFrame> sent_;
     uint8_t next_send_ = 0;
     uint8_t send_base_ = 0;  // oldest unacknowledged sequence number
     std::deque<uint8_t> retransmit_;
@@ -281,7 +295,7 @@ private:
     std::unordered_set<uint64_t> dropped_fragments_;
 
     // Receive side.
-    std::array<RecvSlot, 256> recv_;
+    SequenceSlots<RecvSlot> recv_;
     uint8_t next_recv_ = 0;
     bool ack_now_ = false;
     Millis ack_at_ = kNever;

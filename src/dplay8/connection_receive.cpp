@@ -10,6 +10,7 @@ namespace dplay8 {
 namespace {
 
 constexpr uint8_t kReceiveWindow = 64;
+static_assert(kReceiveWindow <= SequenceSlots<int>::kSize, "a slot for every frame held");
 constexpr uint8_t kUserFlags = kCommandUser1 | kCommandUser2;
 
 }  // namespace

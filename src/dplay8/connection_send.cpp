@@ -10,6 +10,7 @@ namespace dplay8 {
 namespace {
 
 constexpr size_t kMaxWindow = 64;
+static_assert(kMaxWindow <= SequenceSlots<int>::kSize, "a slot for every frame in flight");
 // DFRAME header with both 64-bit masks; room is kept for them so that a retry, which
 // carries the latest masks, still fits in a datagram.
 constexpr size_t kMaxDataHeader = 20;
@@ -237,8 +238,10 @@ bool Connection::BuildRetransmit(Millis now, Bytes& out) {
         uint8_t seq = retransmit_.front();
         retransmit_.pop_front();
         SentFrame& f = sent_[seq];
-        bool in_window = uint8_t(seq - send_base_) < Outstanding();
-        if (!in_window || !f.active || !f.retransmit_pending || f.sacked) {
+        // A sequence number that has left the window names another frame in its slot now.
+        if (uint8_t(seq - send_base_) >= Outstanding())
+            continue;
+        if (!f.active || !f.retransmit_pending || f.sacked) {
             f.retransmit_pending = false;
             continue;
         }
