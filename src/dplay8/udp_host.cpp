@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <ctime>
 
@@ -16,8 +17,10 @@ namespace dplay8 {
 
 namespace {
 
-// Large enough for any datagram; bigger ones are cut and then refused by the decoders.
-constexpr size_t kReceiveBuffer = 65536;
+// Datagrams taken or given to the kernel in one call, and the room for each one received:
+// far more than any frame of the transport (1400 bytes); a longer datagram is dropped.
+constexpr size_t kBatch = 32;
+constexpr size_t kDatagramRoom = 4096;
 // Datagrams read from one socket before the others get a turn.
 constexpr int kReadBurst = 256;
 // The loop looks at its queue at least this often even with no timer due.
@@ -107,7 +110,7 @@ int UdpHost::Start(HostConfig config, const UdpHostOptions& options, EventHandle
     host_ = std::make_unique<HostSession>(std::move(config), now);
     server_dpnid_ = host_->server_dpnid();
     dispatcher_ = std::make_unique<OrderedDispatcher>(options.handler_threads, std::move(handler));
-    receive_buffer_.resize(kReceiveBuffer);
+    receive_buffer_.resize(kBatch * kDatagramRoom);
     started_ = true;
     {
         std::lock_guard lock(queue_mutex_);
@@ -248,20 +251,38 @@ void UdpHost::Run() {
 }
 
 void UdpHost::Receive(int fd, SocketRole role, Millis now) {
-    for (int i = 0; i < kReadBurst; ++i) {
-        sockaddr_in from{};
-        socklen_t length = sizeof from;
-        const ssize_t got = recvfrom(fd, receive_buffer_.data(), receive_buffer_.size(), 0,
-                                     reinterpret_cast<sockaddr*>(&from), &length);
+    std::array<mmsghdr, kBatch> messages{};
+    std::array<iovec, kBatch> buffers{};
+    std::array<sockaddr_in, kBatch> sources{};
+    for (int taken = 0; taken < kReadBurst;) {
+        for (size_t i = 0; i < kBatch; ++i) {
+            buffers[i] = {receive_buffer_.data() + i * kDatagramRoom, kDatagramRoom};
+            messages[i].msg_hdr = {};
+            messages[i].msg_hdr.msg_name = &sources[i];
+            messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+            messages[i].msg_hdr.msg_iov = &buffers[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int got = recvmmsg(fd, messages.data(), kBatch, MSG_DONTWAIT, nullptr);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
             return;  // EAGAIN, or an ICMP error reported on the socket: nothing to read
         }
-        if (length < sizeof from || from.sin_family != AF_INET)
-            continue;
-        const Endpoint peer{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
-        host_->HandleDatagram(peer, role, ByteSpan(receive_buffer_.data(), size_t(got)), now);
+        for (int i = 0; i < got; ++i) {
+            const msghdr& h = messages[i].msg_hdr;
+            if ((h.msg_flags & MSG_TRUNC) != 0 || h.msg_namelen < sizeof(sockaddr_in) ||
+                sources[i].sin_family != AF_INET) {
+                continue;
+            }
+            const Endpoint peer{ntohl(sources[i].sin_addr.s_addr), ntohs(sources[i].sin_port)};
+            host_->HandleDatagram(
+                peer, role,
+                ByteSpan(receive_buffer_.data() + i * kDatagramRoom, messages[i].msg_len), now);
+        }
+        taken += got;
+        if (size_t(got) < kBatch)
+            return;  // the socket is empty
     }
 }
 
@@ -291,20 +312,41 @@ void UdpHost::ApplyCommands(Millis now) {
 }
 
 void UdpHost::Flush() {
-    for (Datagram& d : out_scratch_) {
-        const int fd =
-            d.socket == SocketRole::kEnumeration && enum_fd_ >= 0 ? enum_fd_ : session_fd_;
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(d.peer.port);
-        to.sin_addr.s_addr = htonl(d.peer.address);
-        // A full socket buffer drops the datagram, as the network might; the transport
-        // repeats what matters.
-        ssize_t sent;
-        do {
-            sent = sendto(fd, d.bytes.data(), d.bytes.size(), 0,
-                          reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        } while (sent < 0 && errno == EINTR);
+    // Runs of datagrams for the same socket go to the kernel together.
+    std::array<mmsghdr, kBatch> messages{};
+    std::array<iovec, kBatch> buffers{};
+    std::array<sockaddr_in, kBatch> targets{};
+    for (size_t first = 0; first < out_scratch_.size();) {
+        const auto socketOf = [this](const Datagram& d) {
+            return d.socket == SocketRole::kEnumeration && enum_fd_ >= 0 ? enum_fd_ : session_fd_;
+        };
+        const int fd = socketOf(out_scratch_[first]);
+        size_t count = 0;
+        for (; count < kBatch && first + count < out_scratch_.size() &&
+               socketOf(out_scratch_[first + count]) == fd;
+             ++count) {
+            Datagram& d = out_scratch_[first + count];
+            targets[count] = {};
+            targets[count].sin_family = AF_INET;
+            targets[count].sin_port = htons(d.peer.port);
+            targets[count].sin_addr.s_addr = htonl(d.peer.address);
+            buffers[count] = {d.bytes.data(), d.bytes.size()};
+            messages[count].msg_hdr = {};
+            messages[count].msg_hdr.msg_name = &targets[count];
+            messages[count].msg_hdr.msg_namelen = sizeof targets[count];
+            messages[count].msg_hdr.msg_iov = &buffers[count];
+            messages[count].msg_hdr.msg_iovlen = 1;
+        }
+        for (size_t done = 0; done < count;) {
+            const int sent =
+                sendmmsg(fd, messages.data() + done, unsigned(count - done), MSG_DONTWAIT);
+            if (sent < 0 && errno == EINTR)
+                continue;
+            // A datagram the kernel will not take (a full buffer, an unreachable peer) is
+            // dropped, as the network might; the transport repeats what matters.
+            done += sent > 0 ? size_t(sent) : 1;
+        }
+        first += count;
     }
     out_scratch_.clear();
     for (HostEvent& e : events_scratch_)

