@@ -255,8 +255,9 @@ void HostSession::Pump(Peer& peer, Millis now) {
             out_.push_back(Datagram{peer.at, SocketRole::kSession, scratch_});
         }
         if (!any)
-            return;
+            break;
     }
+    Watch(peer);
 }
 
 bool HostSession::AllowMessage(Peer& peer, Millis now) {
@@ -487,7 +488,14 @@ uint32_t HostSession::AllocateDpnid() {
     }
 }
 
+void HostSession::Watch(const Peer& peer) {
+    next_timeout_ = std::min({next_timeout_, peer.conn.NextTimeout(), peer.join_deadline,
+                              peer.restart ? peer.restart->decide_at : kNever});
+}
+
 void HostSession::HandleTimeout(Millis now) {
+    // Every peer is looked at here, so the next timeout is found again exactly.
+    next_timeout_ = kNever;
     for (auto it = peers_.begin(); it != peers_.end();) {
         Peer& peer = it->second;
         bool touched = false;
@@ -517,18 +525,14 @@ void HostSession::HandleTimeout(Millis now) {
         if (peer.stage == Stage::kLeaving && peer.conn.finished(now)) {
             it = peers_.erase(it);
         } else {
+            Watch(peer);
             ++it;
         }
     }
 }
 
 Millis HostSession::NextTimeout() const {
-    Millis t = kNever;
-    for (const auto& [endpoint, peer] : peers_) {
-        t = std::min({t, peer.conn.NextTimeout(), peer.join_deadline,
-                      peer.restart ? peer.restart->decide_at : kNever});
-    }
-    return t;
+    return next_timeout_;
 }
 
 bool HostSession::PollTransmit(Datagram& out) {

@@ -175,7 +175,9 @@ private:
     bool MakeRoomFor(const Endpoint& from);
     void BeginRestart(Peer& peer, ByteSpan connect, uint32_t session_id, Millis now);
     void DecideRestart(Peer& peer, Millis now);
+    // Delivers the peer's events and takes its datagrams, then notes its next timer.
     void Pump(Peer& peer, Millis now);
+    void Watch(const Peer& peer);
     bool AllowMessage(Peer& peer, Millis now);
     void HandleSessionMessage(Peer& peer, const Bytes& data, Millis now);
     void Admit(Peer& peer, const PlayerConnectInfo& request, Millis now);
@@ -202,7 +204,11 @@ private:
     uint64_t next_pending_seq_ = 1;
     SourceRateLimiter enum_limiter_;
     HostCounters counters_;
-    HostTraffic traffic_;  // the running totals; the queue figures are filled by Traffic()
+    HostTraffic traffic_;
+    // No timer of any peer is due before this. Each peer's timers are taken in whenever it is
+    // pumped and all are found again by HandleTimeout, so asking costs nothing per peer; a
+    // timer that moved later since leaves this early, which only wakes the owner in vain.
+    Millis next_timeout_ = kNever;  // the running totals; the queue figures are filled by Traffic()
     std::deque<Datagram> out_;
     std::deque<HostEvent> events_;
     bool closing_ = false;
