@@ -9,17 +9,6 @@
 #include "world/game_weather.h"
 #include "world/night_day.h"
 
-namespace {
-
-// reference - range < value < reference + range, with the bounds formed without overflow.
-bool StrictlyWithin(float value, int32_t reference, int32_t range) {
-    const auto low = static_cast<float>(static_cast<int64_t>(reference) - range);
-    const auto high = static_cast<float>(static_cast<int64_t>(reference) + range);
-    return low < value && value < high;
-}
-
-}  // namespace
-
 void NetworkSession::WelcomeNewPlayer(DPNID newcomer) {
     SendPlain(newcomer, BuildWelcome(newcomer, rates_.updateRate, rates_.messageTimeout));
 
@@ -57,8 +46,7 @@ void NetworkSession::HandleGameMessage(PlayerRecord& sender, std::span<const uin
             }
             {
                 std::lock_guard lock(playerLock_);
-                sender.posX = report->x;
-                sender.posY = report->y;
+                roster_.Place(sender, report->x, report->y);
                 sender.moving = *type == kMsgPlayerMoving ? 1 : 0;
                 sender.clientWord = report->clientWord;
                 sender.clientByte = report->clientByte;
@@ -96,28 +84,29 @@ void NetworkSession::HandleGameMessage(PlayerRecord& sender, std::span<const uin
 }
 
 void NetworkSession::ReplyNearbyPlayers(const PlayerRecord& sender, int32_t px, int32_t py) {
+    if (server() == nullptr) {
+        return;
+    }
     NearbyPlayersMessage message(kMsgNearbyPlayers);
     DPNID self;
     {
         std::lock_guard lock(playerLock_);
         self = sender.dpnid;
-        std::vector<DPNID> ids;
-        if (Failed(EnumeratePlayers(ids))) {
-            return;
-        }
-        for (DPNID id : ids) {
-            const PlayerRecord* other = RecordOf(id);
-            if (other == nullptr || other->dpnid == self) {
+        const OpenRange rangeX(px, kNearbyPlayersRange), rangeY(py, kNearbyPlayersRange);
+        const auto xs = roster_.xs(), ys = roster_.ys();
+        const auto records = roster_.records();
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (!rangeX.Contains(xs[i]) || !rangeY.Contains(ys[i])) {
                 continue;
             }
-            if (StrictlyWithin(other->posX, px, kNearbyPlayersRange) &&
-                StrictlyWithin(other->posY, py, kNearbyPlayersRange)) {
-                message.Add(other->dpnid, TruncateToInt32(other->posX),
-                            TruncateToInt32(other->posY), other->clientByte, other->clientWord,
-                            other->moving);
-                if (message.full()) {
-                    break;
-                }
+            const PlayerRecord& other = *records[i];
+            if (other.dpnid == self) {
+                continue;
+            }
+            message.Add(other.dpnid, TruncateToInt32(other.posX), TruncateToInt32(other.posY),
+                        other.clientByte, other.clientWord, other.moving);
+            if (message.full()) {
+                break;
             }
         }
     }
@@ -126,22 +115,18 @@ void NetworkSession::ReplyNearbyPlayers(const PlayerRecord& sender, int32_t px, 
 }
 
 void NetworkSession::RelayChat(const PlayerRecord& sender, const std::string& text) {
-    std::vector<DPNID> ids;
-    if (Failed(EnumeratePlayers(ids))) {
+    if (server() == nullptr) {
         return;
     }
     std::lock_guard lock(playerLock_);
     const auto message = BuildChat(sender.dpnid, text);
-    const float x = sender.posX;
-    const float y = sender.posY;
-    for (DPNID id : ids) {
-        if (id == sender.dpnid) {
-            continue;
-        }
-        const PlayerRecord* other = RecordOf(id);
-        if (other != nullptr && x - kChatRange < other->posX && other->posX < x + kChatRange &&
-            y - kChatRange < other->posY && other->posY < y + kChatRange) {
-            SendPlain(id, message);
+    // Measured from the speaker's untruncated position.
+    const OpenRange rangeX(sender.posX, kChatRange), rangeY(sender.posY, kChatRange);
+    const auto xs = roster_.xs(), ys = roster_.ys();
+    const auto records = roster_.records();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (rangeX.Contains(xs[i]) && rangeY.Contains(ys[i]) && records[i] != &sender) {
+            SendPlain(records[i]->dpnid, message);
         }
     }
 }
@@ -166,14 +151,8 @@ void NetworkSession::Broadcast(const CMainObjectSet& set) {
         return;
     }
     std::lock_guard lock(playerLock_);
-    std::vector<DPNID> ids;
-    if (Failed(EnumeratePlayers(ids))) {
-        return;
-    }
-    for (DPNID id : ids) {
-        if (const PlayerRecord* player = RecordOf(id)) {
-            BuildUpdateFor(set, *player);
-        }
+    for (const PlayerRecord* player : roster_.records()) {
+        BuildUpdateFor(set, *player);
     }
 }
 
@@ -185,8 +164,8 @@ void NetworkSession::BuildUpdateFor(const CMainObjectSet& set, const PlayerRecor
         const int32_t x = TruncateToInt32(npc.posX);
         const int32_t y = TruncateToInt32(npc.posY);
         // The NPC's whole-unit position is the reference; the player's float is compared.
-        if (StrictlyWithin(player.posX, x, kNpcUpdateRange) &&
-            StrictlyWithin(player.posY, y, kNpcUpdateRange)) {
+        if (OpenRange(x, kNpcUpdateRange).Contains(player.posX) &&
+            OpenRange(y, kNpcUpdateRange).Contains(player.posY)) {
             message.Add(static_cast<uint32_t>(slot), x, y, 0, static_cast<uint32_t>(npc.facing),
                         static_cast<uint32_t>(npc.headFacing), static_cast<uint32_t>(npc.action));
             if (message.full()) {
@@ -205,16 +184,13 @@ void NetworkSession::SayToNearbyPlayers(const CMainObjectSet& set, int32_t slot,
     if (server() == nullptr || !CMainObjectSet::ValidSlot(slot)) {
         return;
     }
-    std::vector<DPNID> ids;
-    if (Failed(EnumeratePlayers(ids))) {
-        return;
-    }
     std::lock_guard lock(playerLock_);
-    for (DPNID id : ids) {
-        const PlayerRecord* player = RecordOf(id);
-        if (player != nullptr && StrictlyWithin(player->posX, x, kNpcSayRange) &&
-            StrictlyWithin(player->posY, y, kNpcSayRange)) {
-            SendSayText(id, set, slot);
+    const OpenRange rangeX(x, kNpcSayRange), rangeY(y, kNpcSayRange);
+    const auto xs = roster_.xs(), ys = roster_.ys();
+    const auto records = roster_.records();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (rangeX.Contains(xs[i]) && rangeY.Contains(ys[i])) {
+            SendSayText(records[i]->dpnid, set, slot);
         }
     }
 }

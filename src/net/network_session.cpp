@@ -159,6 +159,12 @@ HRESULT NetworkSession::JoinPlayer(CreatePlayerMessage& message) {
 
     SendPlain(kAllPlayers, BuildPlayerJoined(message.player, announcedName));
     WelcomeNewPlayer(message.player);
+    {
+        std::lock_guard lock(playerLock_);
+        std::vector<DPNID> order;
+        EnumeratePlayers(order);
+        roster_.Add(*record, order);
+    }
     playerCount_.fetch_add(1);
     console_.PostPlayerCountChanged();
     console_.PostPlayerJoined(message.player, announcedName);
@@ -169,6 +175,10 @@ void NetworkSession::LeavePlayer(DestroyPlayerMessage& message) {
     auto* record = static_cast<PlayerRecord*>(message.playerContext);
     if (record == nullptr) {
         return;
+    }
+    {
+        std::lock_guard lock(playerLock_);
+        roster_.Remove(*record);
     }
     SendPlain(kAllPlayers, BuildPlayerLeft(message.player));
     console_.PostPlayerLeft(message.player);

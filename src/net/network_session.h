@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "net/player_record.h"
+#include "net/player_roster.h"
 #include "net/server_rates.h"
 #include "net/session_console.h"
 #include "net/session_service.h"
@@ -123,4 +124,5 @@ private:
     std::atomic<int32_t> hostingActive_{0};
     std::atomic<int32_t> playerCount_{0};
     std::recursive_mutex playerLock_;
+    PlayerRoster roster_;  // guarded by playerLock
 };

@@ -26,4 +26,6 @@ struct PlayerRecord {
     uint32_t msgsSent = 0;
     uint32_t msgsReceived = 0;
     uint32_t msgsTimedOut = 0;
+    // Where the session's roster keeps it.
+    uint32_t rosterIndex = UINT32_MAX;
 };

@@ -1,8 +1,12 @@
 #include <cstring>
+#include <algorithm>
+#include <array>
 #include <limits>
+#include <random>
 #include <tuple>
 
 #include "base/debug_log.h"
+#include "npc/float_truncate.h"
 #include "npc/npc_codes.h"
 #include "session_fixture.h"
 
@@ -195,6 +199,72 @@ TEST(NetworkSessionTest, WhatComesInDecidesExactlyWhatGoesOut) {
         const auto sent = rig.session.hosting() ? rig.fake->TakeSent() : std::vector<Sent>{};
         EXPECT_EQ(sent, c.out);  // a stopped session's sends went nowhere
         EXPECT_EQ(rig.session.playerCount(), c.players);
+    }
+}
+
+// The walk the range searches must agree with: the session's enumeration, each player's record.
+std::vector<const PlayerRecord*> EnumerationWalk(FakeSession& fake) {
+    uint32_t count = 0;
+    fake.EnumPlayersAndGroups(nullptr, &count, 0);
+    std::vector<DPNID> ids(count);
+    std::vector<const PlayerRecord*> records;
+    for (DPNID id : (fake.EnumPlayersAndGroups(ids.data(), &count, 0), ids)) {
+        void* context = nullptr;
+        if (Succeeded(fake.GetPlayerContext(id, &context, 0)) && context) records.push_back(static_cast<const PlayerRecord*>(context));
+    }
+    return records;
+}
+
+TEST(NetworkSessionTest, RangeSearchesFindThePlayersOfTheEnumerationWalkInItsOrder) {
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        Rig rig;
+        ASSERT_EQ(rig.session.StartServer(), S_OK);
+        std::strcpy(rig.npcs.Npc(0).sayText, "hi");
+        std::vector<DPNID> joined;  // players join in random id order; the session lists them by id
+        const auto coord = [&] { return float(int(rng() % 17) - 8) * 50.0f + std::array{0.0f, 0.5f, -0.5f, 0.9f}[rng() % 4]; };
+        const auto inside = [](float v, double low, double high) { return low < v && v < high; };
+        for (int step = 0; step < 500; ++step) {
+            rig.fake->TakeSent();
+            const uint32_t what = rng() % 12;
+            if (what == 0 || joined.size() < 3) {
+                const DPNID id = FakeSession::kFirstClient + rng() % 4096;
+                if (std::find(joined.begin(), joined.end(), id) == joined.end()) rig.fake->Connect(u"p", id), joined.push_back(id);
+                continue;
+            }
+            const DPNID who = joined[rng() % joined.size()];
+            if (what == 1) {
+                rig.fake->Disconnect(who), std::erase(joined, who);
+                continue;
+            }
+            std::vector<Sent> expected;
+            const float x = coord(), y = coord();
+            if (what < 8) {
+                rig.fake->Deliver(who, Pos(what % 2 ? kMsgPlayerMoving : kMsgPlayerStopped, x, y, uint8_t(what), what));
+                NearbyPlayersMessage m(kMsgNearbyPlayers);
+                const double px = TruncateToInt32(x), py = TruncateToInt32(y);
+                for (const PlayerRecord* r : EnumerationWalk(*rig.fake))
+                    if (r->dpnid != who && inside(r->posX, px - 300, px + 300) && inside(r->posY, py - 300, py + 300) && !m.full())
+                        m.Add(r->dpnid, TruncateToInt32(r->posX), TruncateToInt32(r->posY), r->clientByte, r->clientWord, r->moving);
+                expected.push_back(Rated(who, m.bytes()));
+            } else if (what < 10) {
+                rig.fake->Deliver(who, Msg(kMsgChat, {'h', 'i', 0}));
+                void* context = nullptr;
+                rig.fake->GetPlayerContext(who, &context, 0);
+                const auto& s = *static_cast<const PlayerRecord*>(context);
+                for (const PlayerRecord* r : EnumerationWalk(*rig.fake))
+                    if (r->dpnid != who && inside(r->posX, s.posX - 200.0f, s.posX + 200.0f) && inside(r->posY, s.posY - 200.0f, s.posY + 200.0f))
+                        expected.push_back(Plain(r->dpnid, BuildChat(who, "hi")));
+            } else {
+                const int32_t sx = TruncateToInt32(x), sy = TruncateToInt32(y);
+                rig.session.SayToNearbyPlayers(rig.npcs, 0, sx, sy);
+                for (const PlayerRecord* r : EnumerationWalk(*rig.fake))
+                    if (inside(r->posX, sx - 80.0, sx + 80.0) && inside(r->posY, sy - 80.0, sy + 80.0))
+                        expected.push_back(Plain(r->dpnid, BuildNpcSay("hi", 0)));
+            }
+            ASSERT_EQ(rig.fake->TakeSent(), expected) << "step " << step;
+        }
     }
 }
 

@@ -37,11 +37,11 @@ public:
     ApplicationDesc hostedDesc;
     uint32_t hostedPort = 0;
 
-    DPNID Connect(const std::u16string& name) {
+    DPNID Connect(const std::u16string& name, DPNID id = 0) {  // the next id unless given one
         std::shared_lock running(calls_);
         std::unique_lock lock(mutex_);
         if (closed_) return 0;
-        CreatePlayerMessage message{nextId_++, nullptr};
+        CreatePlayerMessage message{id ? id : nextId_++, nullptr};
         players_[message.player].name = name;
         lock.unlock();
         lastCreateResult = handler_(DPN_MSGID_CREATE_PLAYER, &message);
