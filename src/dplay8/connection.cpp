@@ -62,7 +62,7 @@ void Connection::QueueHandshake(uint8_t opcode, bool poll, uint8_t rsp_id, Milli
     // Every handshake frame carries the tick at which this side began, as in the
     // documents' exchanges, where retries and the final CONNECTED repeat it.
     f.timestamp = connect_timestamp_;
-    handshake_sent_at_[next_msg_id_] = now;
+    handshake_sent_[next_msg_id_ % handshake_sent_.size()] = {next_msg_id_, now};
     ++next_msg_id_;
     Bytes out;
     EncodeHandshake(f, out);
@@ -151,17 +151,23 @@ void Connection::HandleConnect(const HandshakeFrame& f, Millis now) {
     }
 }
 
+void Connection::SampleHandshakeRtt(uint8_t rsp_id, Millis now) {
+    const HandshakeSent& sent = handshake_sent_[rsp_id % handshake_sent_.size()];
+    if (sent.msg_id == rsp_id && sent.at != kNever)
+        rtt_.Sample(now - sent.at);
+}
+
 void Connection::HandleConnected(const HandshakeFrame& f, Millis now) {
     if (f.session_id != session_id_ || (f.version & kMajorVersionMask) != kMajorVersion)
         return;
     if (state_ == ConnectionState::kConnecting && f.poll) {
-        rtt_.Sample(now - handshake_sent_at_[f.rsp_id]);
+        SampleHandshakeRtt(f.rsp_id, now);
         remote_version_ = f.version;
         last_peer_msg_id_ = f.msg_id;
         QueueHandshake(kOpConnected, false, f.msg_id, now);
         Establish(now);
     } else if (state_ == ConnectionState::kAwaitingConfirm && !f.poll) {
-        rtt_.Sample(now - handshake_sent_at_[f.rsp_id]);
+        SampleHandshakeRtt(f.rsp_id, now);
         Establish(now);
     } else if ((state_ == ConnectionState::kConnected || state_ == ConnectionState::kClosing) &&
                f.poll && !listener_) {
@@ -402,7 +408,7 @@ bool Connection::PollTransmit(Millis now, Bytes& out) {
     out.clear();
     if (!control_out_.empty()) {
         out.swap(control_out_.front());
-        control_out_.pop_front();
+        control_out_.erase(control_out_.begin());
         CountSent(out.size(), now);
         return true;
     }

@@ -270,10 +270,18 @@ private:
     uint8_t last_peer_msg_id_ = 0;
     int handshake_attempts_ = 0;
     Millis handshake_retry_at_ = kNever;
-    std::array<Millis, 256> handshake_sent_at_{};
+    // When the handshake frames were sent, for the first round-trip sample: the last 16
+    // message ids, more than a handshake's retries.
+    struct HandshakeSent {
+        uint8_t msg_id = 0;
+        Millis at = kNever;
+    };
+    std::array<HandshakeSent, 16> handshake_sent_{};
+    void SampleHandshakeRtt(uint8_t rsp_id, Millis now);
 
     // Control datagrams (handshake, hard disconnect) waiting to go out.
-    std::deque<Bytes> control_out_;
+    // Vectors, not deques: they are seldom used, and an empty deque still allocates.
+    std::vector<Bytes> control_out_;
     std::deque<Event> events_;
 
     // Send side.
@@ -285,7 +293,7 @@ private:
     SequenceSlots<SentFrame> sent_;
     uint8_t next_send_ = 0;
     uint8_t send_base_ = 0;  // oldest unacknowledged sequence number
-    std::deque<uint8_t> retransmit_;
+    std::vector<uint8_t> retransmit_;
     size_t cwnd_ = 2;
     RttEstimator rtt_;
     bool end_stream_sent_ = false;

@@ -25,7 +25,12 @@ void ResetFrame(auto& f) {
     f.control = 0;
     f.reliable = false;
     f.coalesced = false;
-    f.pieces.clear();
+    // A coalesced frame's pieces are given back: a connection does not keep 64 frames'
+    // worth of them after a burst.
+    if (f.pieces.capacity() > 1)
+        std::remove_reference_t<decltype(f.pieces)>().swap(f.pieces);
+    else
+        f.pieces.clear();
     f.first_sent = 0;
     f.last_sent = 0;
     f.retry_at = kNever;
@@ -236,7 +241,7 @@ bool Connection::BuildNewFrame(Millis now, Bytes& out) {
 bool Connection::BuildRetransmit(Millis now, Bytes& out) {
     while (!retransmit_.empty()) {
         uint8_t seq = retransmit_.front();
-        retransmit_.pop_front();
+        retransmit_.erase(retransmit_.begin());
         SentFrame& f = sent_[seq];
         // A sequence number that has left the window names another frame in its slot now.
         if (uint8_t(seq - send_base_) >= Outstanding())
