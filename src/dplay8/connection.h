@@ -34,6 +34,10 @@ struct ConnectionConfig {
     Millis keepalive_interval = 25000;
     Millis delayed_ack = 100;
     Millis quick_ack = 20;  // acknowledging out-of-order or duplicate frames
+    // How long a frame that asks for an immediate acknowledgment (POLL) may wait for data of
+    // ours to carry it. A server whose handlers answer each request within this time sends no
+    // acknowledgment of its own for them; 0 acknowledges at once.
+    Millis poll_ack_hold = 0;
     Millis send_mask_delay = 40;
     RetryLimits retry;
     size_t max_message_size = 1 << 20;  // a larger incoming message ends the connection
@@ -203,6 +207,7 @@ private:
         bool sacked = false;
         bool dropped = false;
         bool retransmit_pending = false;
+        bool polled = false;  // first sent asking for an immediate acknowledgment
     };
 
     struct RecvSlot {
@@ -320,6 +325,7 @@ private:
 
     // Liveness and teardown.
     Millis last_receive_ = 0;
+    Millis peer_data_at_ = kNever;  // when the peer's last new data frame arrived
     Millis last_keepalive_ = 0;
     int hard_disconnects_sent_ = 0;
     Millis hard_disconnect_at_ = kNever;

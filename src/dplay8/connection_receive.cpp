@@ -83,6 +83,7 @@ void Connection::HandleData(ByteSpan datagram, Millis now) {
     if (duplicate) {
         ++stats_.duplicates;
     } else if (!slot.dropped) {
+        peer_data_at_ = now;
         slot.present = true;
         slot.command = h->command;
         slot.control = h->control;
@@ -97,8 +98,10 @@ void Connection::HandleData(ByteSpan datagram, Millis now) {
     Advance(now);
     if (state_ == ConnectionState::kClosed)
         return;
-    if (poll || (h->control & kControlEndStream)) {
+    if ((poll && config_.poll_ack_hold == 0) || (h->control & kControlEndStream)) {
         ack_now_ = true;
+    } else if (poll) {
+        ScheduleAck(now + config_.poll_ack_hold);
     } else if (offset > 0 || duplicate) {
         ScheduleAck(now + config_.quick_ack);
     } else {

@@ -488,21 +488,49 @@ uint32_t HostSession::AllocateDpnid() {
     }
 }
 
-void HostSession::Watch(const Peer& peer) {
-    next_timeout_ = std::min({next_timeout_, peer.conn.NextTimeout(), peer.join_deadline,
-                              peer.restart ? peer.restart->decide_at : kNever});
+void HostSession::Watch(Peer& peer) {
+    const Millis at = std::min({peer.conn.NextTimeout(), peer.join_deadline,
+                                peer.restart ? peer.restart->decide_at : kNever});
+    if (at == peer.armed)
+        return;
+    peer.armed = at;
+    if (at == kNever)
+        return;
+    if (timers_.size() >= 4 * peers_.size() + 64) {
+        // Mostly stale: keep one entry a peer.
+        timers_.clear();
+        for (const auto& [endpoint, p] : peers_) {
+            if (p.armed != kNever)
+                timers_.push_back(Timer{p.armed, endpoint});
+        }
+        std::make_heap(timers_.begin(), timers_.end(), std::greater<>());
+        return;
+    }
+    timers_.push_back(Timer{at, peer.at});
+    std::push_heap(timers_.begin(), timers_.end(), std::greater<>());
 }
 
 void HostSession::HandleTimeout(Millis now) {
-    // Every peer is looked at here, so the next timeout is found again exactly.
-    next_timeout_ = kNever;
-    for (auto it = peers_.begin(); it != peers_.end();) {
-        Peer& peer = it->second;
-        bool touched = false;
-        if (now >= peer.conn.NextTimeout()) {
-            peer.conn.HandleTimeout(now);
-            touched = true;
+    // The due entries are taken first: serving a peer arms it again, perhaps for now.
+    std::vector<Endpoint>& due = due_scratch_;
+    due.clear();
+    while (!timers_.empty() && timers_.front().at <= now) {
+        std::pop_heap(timers_.begin(), timers_.end(), std::greater<>());
+        const Timer timer = timers_.back();
+        timers_.pop_back();
+        auto it = peers_.find(timer.peer);
+        if (it != peers_.end() && it->second.armed == timer.at) {
+            it->second.armed = kNever;
+            due.push_back(timer.peer);
         }
+    }
+    for (const Endpoint& endpoint : due) {
+        auto it = peers_.find(endpoint);
+        if (it == peers_.end())
+            continue;
+        Peer& peer = it->second;
+        if (now >= peer.conn.NextTimeout())
+            peer.conn.HandleTimeout(now);
         if (now >= peer.join_deadline) {
             peer.join_deadline = kNever;
             if (peer.stage == Stage::kTransport || peer.stage == Stage::kAwaitConnectInfo ||
@@ -514,25 +542,18 @@ void HostSession::HandleTimeout(Millis now) {
             } else if (peer.stage == Stage::kLeaving) {
                 peer.join_deadline = now + kSweepPeriod;
             }
-            touched = true;
         }
-        if (peer.restart && now >= peer.restart->decide_at) {
+        if (peer.restart && now >= peer.restart->decide_at)
             DecideRestart(peer, now);
-            touched = true;
-        }
-        if (touched)
-            Pump(peer, now);
-        if (peer.stage == Stage::kLeaving && peer.conn.finished(now)) {
-            it = peers_.erase(it);
-        } else {
-            Watch(peer);
-            ++it;
-        }
+        Pump(peer, now);
+        if (peer.stage == Stage::kLeaving && peer.conn.finished(now))
+            peers_.erase(it);
     }
 }
 
 Millis HostSession::NextTimeout() const {
-    return next_timeout_;
+    // A stale entry on top only makes the owner call HandleTimeout early, which drops it.
+    return timers_.empty() ? kNever : timers_.front().at;
 }
 
 bool HostSession::PollTransmit(Datagram& out) {

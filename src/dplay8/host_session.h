@@ -167,6 +167,7 @@ private:
         TokenBucket messages;  // the message rate
         TokenBucket flood;     // how far past it the client may go before it is cut off
         std::optional<Restart> restart;
+        Millis armed = kNever;  // the time of its entry in timers_
     };
 
     void HandleEnumQuery(const Endpoint& from, SocketRole socket, ByteSpan datagram, Millis now);
@@ -177,7 +178,7 @@ private:
     void DecideRestart(Peer& peer, Millis now);
     // Delivers the peer's events and takes its datagrams, then notes its next timer.
     void Pump(Peer& peer, Millis now);
-    void Watch(const Peer& peer);
+    void Watch(Peer& peer);
     bool AllowMessage(Peer& peer, Millis now);
     void HandleSessionMessage(Peer& peer, const Bytes& data, Millis now);
     void Admit(Peer& peer, const PlayerConnectInfo& request, Millis now);
@@ -205,10 +206,17 @@ private:
     SourceRateLimiter enum_limiter_;
     HostCounters counters_;
     HostTraffic traffic_;
-    // No timer of any peer is due before this. Each peer's timers are taken in whenever it is
-    // pumped and all are found again by HandleTimeout, so asking costs nothing per peer; a
-    // timer that moved later since leaves this early, which only wakes the owner in vain.
-    Millis next_timeout_ = kNever;  // the running totals; the queue figures are filled by Traffic()
+    // Each peer's next timer, kept in a heap so that a timeout visits only the peers that are
+    // due. An entry is the peer's while its time is the one the peer was armed with; a peer
+    // whose timer moved is armed again with a new entry, and the old one is skipped when it
+    // comes up (or dropped when the heap is rebuilt, once stale entries outnumber the peers).
+    struct Timer {
+        Millis at;
+        Endpoint peer;
+        bool operator>(const Timer& other) const { return at > other.at; }
+    };
+    std::vector<Timer> timers_;  // a min-heap on `at`
+    std::vector<Endpoint> due_scratch_;
     std::deque<Datagram> out_;
     std::deque<HostEvent> events_;
     bool closing_ = false;

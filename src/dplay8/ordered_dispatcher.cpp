@@ -22,20 +22,36 @@ OrderedDispatcher::~OrderedDispatcher() {
 }
 
 void OrderedDispatcher::Post(HostEvent event) {
-    const uint32_t key = event.dpnid;
-    bool schedule;
+    std::vector<HostEvent> one;
+    one.push_back(std::move(event));
+    PostAll(one);
+}
+
+void OrderedDispatcher::PostAll(std::vector<HostEvent>& events) {
+    if (events.empty())
+        return;
+    size_t scheduled = 0;
     {
         std::lock_guard lock(mutex_);
-        auto [it, inserted] = strands_.try_emplace(key);
-        it->second.queue.push_back(std::move(event));
-        // A key already present is queued in ready_ or has an item running; either way
-        // its next item is picked up when that one is done.
-        schedule = inserted;
-        if (schedule)
-            ready_.push_back(key);
+        for (HostEvent& event : events) {
+            const uint32_t key = event.dpnid;
+            auto [it, inserted] = strands_.try_emplace(key);
+            it->second.queue.push_back(std::move(event));
+            // A key already present is queued in ready_ or has an item running; either way
+            // its next item is picked up when that one is done.
+            if (inserted) {
+                ready_.push_back(key);
+                ++scheduled;
+            }
+        }
     }
-    if (schedule)
-        work_.notify_one();
+    events.clear();
+    if (scheduled >= threads_.size()) {
+        work_.notify_all();
+    } else {
+        for (size_t i = 0; i < scheduled; ++i)
+            work_.notify_one();
+    }
 }
 
 void OrderedDispatcher::Drain() {

@@ -29,6 +29,9 @@ public:
 
     // Never waits for a handler.
     void Post(HostEvent event);
+    // Posts every event, in order, taking the lock and waking the workers once for all of
+    // them; leaves `events` empty.
+    void PostAll(std::vector<HostEvent>& events);
     // Returns once everything posted so far has run and no handler is running. Must not be
     // called from a handler.
     void Drain();

@@ -349,9 +349,7 @@ void UdpHost::Flush() {
         first += count;
     }
     out_scratch_.clear();
-    for (HostEvent& e : events_scratch_)
-        dispatcher_->Post(std::move(e));
-    events_scratch_.clear();
+    dispatcher_->PostAll(events_scratch_);
 }
 
 }  // namespace dplay8

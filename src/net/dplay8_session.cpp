@@ -73,6 +73,7 @@ HRESULT Dplay8Session::Host(const ApplicationDesc& desc, uint32_t port) {
     config.close_linger = options_.closeLingerMs;
     config.limits = options_.limits;
     config.connection.max_queued_bytes = options_.sendQueueBytes;
+    config.connection.poll_ack_hold = options_.pollAckHoldMs;
 
     dplay8::UdpHostOptions options;
     options.port = uint16_t(port);

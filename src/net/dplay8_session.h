@@ -25,6 +25,9 @@ struct Dplay8SessionOptions {
     // What one client, or a flood from forged sources, can make the host hold or do.
     dplay8::HostLimits limits;
     size_t sendQueueBytes = 256 * 1024;  // per player, not yet sent
+    // A client's position report asks for an acknowledgment at once; its NearbyPlayers reply
+    // follows within a millisecond or two and carries it, saving a datagram a report.
+    uint32_t pollAckHoldMs = 2;
 };
 
 class Dplay8Session final : public SessionService {

@@ -445,6 +445,33 @@ TEST(Dplay8ConnectionWire, FramesInGiveMessagesAndAcknowledgmentsOut) {
         std::tuple(false, true, false));
 }
 
+TEST(Dplay8ConnectionWire, AHeldAcknowledgmentOfAPollRidesOnTheAnswer) {
+    Connected link(1, {.delay = 1}, {.poll_ack_hold = 2});
+    link.RunFor(1000);
+    Connection& server = *link.server;
+    const Millis now = link.now();
+    const auto next_recv = [](const Bytes& datagram) {
+        ByteSpan payload;
+        auto h = DecodeDataFrame(datagram, true, payload);
+        return h ? int(h->next_recv) : -1;
+    };
+    Bytes out;
+    // Answered within the hold: the answer is the only datagram and acknowledges the poll.
+    server.HandleDatagram(Frame({kRS | kWhole | kCommandPoll, 0, 1, 1}, "q"), now);
+    EXPECT_FALSE(server.PollTransmit(now, out));
+    ASSERT_TRUE(server.Send(Bytes{'a'}, {}, now + 1));
+    ASSERT_TRUE(server.PollTransmit(now + 1, out));
+    EXPECT_EQ(std::pair(next_recv(out), out.back()), std::pair(2, uint8_t('a')));
+    EXPECT_FALSE(server.PollTransmit(now + 1, out));
+    // Not answered: acknowledged on its own when the hold ends.
+    server.HandleDatagram(Frame({kRS | kWhole | kCommandPoll, 0, 2, 1}, "r"), now + 10);
+    EXPECT_EQ(std::pair(server.PollTransmit(now + 10, out), server.NextTimeout()),
+              std::pair(false, now + 12));
+    server.HandleTimeout(now + 12);
+    ASSERT_TRUE(server.PollTransmit(now + 12, out));
+    EXPECT_EQ(DecodeSack(out).value().next_recv, 3);
+}
+
 Bytes Out(Connection& c, Millis now) {
     Bytes out;
     EXPECT_TRUE(c.PollTransmit(now, out));

@@ -63,8 +63,11 @@ struct Server {
         return command.empty() ? got : got.substr(0, got.find("Session Name: "));
     }
     std::string Players(long count, std::vector<UdpTestClient*> pumped) {
+        // Until the count is listed (a join handled on a busy machine may take a while).
         std::string got;
-        for (int i = 0; i < 100 && std::count(got.begin(), got.end(), '\n') != count; ++i)
+        for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             std::count(got.begin(), got.end(), '\n') != count &&
+             std::chrono::steady_clock::now() < deadline;)
             got = Ask("players", pumped);
         return got;
     }

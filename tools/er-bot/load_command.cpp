@@ -5,6 +5,7 @@
 // batches with recvmmsg, carrying the kernel's arrival time for the round-trip figures, and a
 // player's datagrams leave in one sendmmsg when it has several.
 
+#include <arpa/inet.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -219,7 +220,14 @@ private:
     void StartJoin(uint32_t index, Micros now) {
         Bot& bot = bots_[index];
         std::string error;
-        bot.fd = OpenUdpSocket(&server_, error);
+        // Against a server on this machine's loopback network each player sends from an
+        // address of its own, as players on the Internet do: the server's limits per address
+        // see what they would in public.
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(0x7F000002u + index % 0xFFFFF0u);
+        const bool loopback = (ntohl(server_.sin_addr.s_addr) >> 24) == 127;
+        bot.fd = OpenUdpSocket(&server_, error, loopback ? &source : nullptr);
         if (bot.fd < 0) {
             std::fprintf(stderr, "er-bot: player %u: %s\n", index, error.c_str());
             bot.state = BotState::kDone;

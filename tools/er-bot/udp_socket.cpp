@@ -26,10 +26,16 @@ std::optional<sockaddr_in> Resolve(const std::string& host, uint16_t port, std::
     return address;
 }
 
-int OpenUdpSocket(const sockaddr_in* connectTo, std::string& error) {
+int OpenUdpSocket(const sockaddr_in* connectTo, std::string& error, const sockaddr_in* bindTo) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         error = std::string("cannot open a UDP socket: ") + std::strerror(errno);
+        return -1;
+    }
+    if (bindTo != nullptr &&
+        bind(fd, reinterpret_cast<const sockaddr*>(bindTo), sizeof *bindTo) != 0) {
+        error = "cannot send from " + AddressText(*bindTo) + ": " + std::strerror(errno);
+        close(fd);
         return -1;
     }
     if (connectTo != nullptr &&

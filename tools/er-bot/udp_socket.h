@@ -11,8 +11,9 @@
 namespace er_bot {
 
 std::optional<sockaddr_in> Resolve(const std::string& host, uint16_t port, std::string& error);
-// -1 with `error` set on failure.
-int OpenUdpSocket(const sockaddr_in* connectTo, std::string& error);
+// -1 with `error` set on failure. `bindTo`, when given, is the local address to send from.
+int OpenUdpSocket(const sockaddr_in* connectTo, std::string& error,
+                  const sockaddr_in* bindTo = nullptr);
 // "127.0.0.1:2302"
 std::string AddressText(const sockaddr_in& address);
 
