@@ -5,7 +5,7 @@
 namespace {
 
 std::string Line(const char* format, auto... values) {
-    char buffer[160];
+    char buffer[256];
     std::snprintf(buffer, sizeof buffer, format, values...);
     return buffer;
 }
@@ -51,5 +51,12 @@ std::string FormatServerStatistics(const ServerStatistics& s) {
                 static_cast<unsigned long long>(t.messagesOut),
                 static_cast<unsigned long long>(t.datagramsIn),
                 static_cast<unsigned long long>(t.datagramsOut));
+    out += Line("Players lost %llu, cut off %llu; messages over the rate %llu; connections "
+                "refused %llu; enumeration replies refused %llu\n",
+                static_cast<unsigned long long>(t.playersLost),
+                static_cast<unsigned long long>(t.playersCutOff),
+                static_cast<unsigned long long>(t.messagesDropped),
+                static_cast<unsigned long long>(t.connectsRefused),
+                static_cast<unsigned long long>(t.enumRepliesRefused));
     return out;
 }

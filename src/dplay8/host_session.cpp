@@ -242,6 +242,9 @@ void HostSession::Pump(Peer& peer, Millis now) {
                 case EventType::kDisconnected:
                     if (e->reason == DisconnectReason::kSendBacklog)
                         ++counters_.backlogs_disconnected;
+                    if (e->reason == DisconnectReason::kConnectionLost &&
+                        peer.stage == Stage::kJoined)
+                        ++counters_.players_lost;
                     Leave(peer, e->reason == DisconnectReason::kConnectionLost ||
                                         e->reason == DisconnectReason::kSendBacklog
                                     ? kDestroyConnectionLost

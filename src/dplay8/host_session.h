@@ -81,6 +81,7 @@ struct HostCounters {
     uint64_t messages_dropped = 0;      // over a client's message rate
     uint64_t flooders_disconnected = 0;
     uint64_t backlogs_disconnected = 0;  // clients too far behind on guaranteed data
+    uint64_t players_lost = 0;           // joined players whose connection stopped answering
     friend bool operator==(const HostCounters&, const HostCounters&) = default;
 };
 

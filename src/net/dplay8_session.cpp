@@ -257,8 +257,21 @@ bool Dplay8Session::GetTraffic(SessionTraffic& traffic) {
     if (!hosting_)
         return false;
     const dplay8::HostTraffic t = host_->traffic();
-    traffic = {t.messages_in, t.messages_out,    t.datagrams_in, t.datagrams_out,       t.bytes_in,
-               t.bytes_out,   t.queued_messages, t.queued_bytes, t.most_queued_messages};
+    const dplay8::HostCounters c = host_->counters();
+    traffic = {t.messages_in,
+               t.messages_out,
+               t.datagrams_in,
+               t.datagrams_out,
+               t.bytes_in,
+               t.bytes_out,
+               t.queued_messages,
+               t.queued_bytes,
+               t.most_queued_messages,
+               c.players_lost,
+               c.flooders_disconnected + c.backlogs_disconnected,
+               c.messages_dropped,
+               c.connects_refused + c.pending_evicted + c.restarts_refused,
+               c.enum_replies_refused};
     return true;
 }
 

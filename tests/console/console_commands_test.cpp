@@ -124,7 +124,7 @@ TEST_F(ConsoleCommandsTest, StatsPrintsTheTickTimingAndTheTrafficRatesFromTheTot
     players = 2;
     statistics = {2,
                   {1200, 0.2, 3.5, 12.25, 0.06, 0.9},
-                  SessionTraffic{110, 420, 230, 440, 2500, 8600, 7, 900, 5},
+                  SessionTraffic{110, 420, 230, 440, 2500, 8600, 7, 900, 5, 1, 2, 3, 4, 5},
                   rates};
     EXPECT_EQ(terminal.Execute(" stats "),
               "Players: 2\nTick lateness (ms, last 1200 ticks): p50 0.2 p99 3.5 max 12.2\n"
@@ -132,7 +132,9 @@ TEST_F(ConsoleCommandsTest, StatsPrintsTheTickTimingAndTheTrafficRatesFromTheTot
               "Messages per second: in 50 out 200\nDatagrams per second: in 100 out 200\n"
               "Bytes per second: in 1000 out 4000\n"
               "Send queues: 7 messages, 900 bytes (longest 5 messages)\n"
-              "Totals: messages in 110 out 420, datagrams in 230 out 440\n");
+              "Totals: messages in 110 out 420, datagrams in 230 out 440\n"
+              "Players lost 1, cut off 2; messages over the rate 3; connections refused 4; "
+              "enumeration replies refused 5\n");
 }
 
 TEST(PlayerListTest, LinesFollowTheirPlayersAndAFullTableAddsNoLine) {

@@ -143,6 +143,7 @@ TEST(Dplay8HostSession, PlayersLeaveAsLostOrDestroyedOrReplacedAndClosingEndsThe
     ASSERT_TRUE(Until(sim, 90000, [&] { return sim.host.player_count() == 2; }));
     EXPECT_EQ(sim.host.Players(), (std::vector<uint32_t>{sim.clients[2]->session->dpnid(),
                                                          sim.clients[3]->session->dpnid()}));
+    EXPECT_EQ(sim.host.counters(), (HostCounters{.players_lost = 1}));  // not the destroyed one
     sim.host.Close(sim.now());
     sim.Flush();
     EXPECT_EQ(sim.host.player_count(), 0u);

@@ -49,7 +49,8 @@ TEST(TerminalConsoleEndToEnd, PlayersAreNumberedInfoShowsALinesPlayerAndAFailedS
                     "Bytes per second: in [0-9]+ out [0-9]+\n"
                     "Send queues: [0-9]+ messages, [0-9]+ bytes \\(longest [0-9]+ messages\\)\n"
                     "Totals: messages in [0-9]+ out [1-9][0-9]*, datagrams in [1-9][0-9]* out "
-                    "[1-9][0-9]*\n"));
+                    "[1-9][0-9]*\nPlayers lost 0, cut off 0; messages over the rate 0; "
+                    "connections refused 0; enumeration replies refused 0\n"));
     ASSERT_TRUE(bob.Leave());
     EXPECT_EQ(server.Players(2, {&ann, &cid}), "0 Ann\n1 Cid\n");
     EXPECT_THAT(server.Ask("info 1", {&ann, &cid}),
