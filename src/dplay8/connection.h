@@ -207,7 +207,6 @@ private:
         bool sacked = false;
         bool dropped = false;
         bool retransmit_pending = false;
-        bool polled = false;  // first sent asking for an immediate acknowledgment
     };
 
     struct RecvSlot {
@@ -325,7 +324,6 @@ private:
 
     // Liveness and teardown.
     Millis last_receive_ = 0;
-    Millis peer_data_at_ = kNever;  // when the peer's last new data frame arrived
     Millis last_keepalive_ = 0;
     int hard_disconnects_sent_ = 0;
     Millis hard_disconnect_at_ = kNever;

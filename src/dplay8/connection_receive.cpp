@@ -83,7 +83,6 @@ void Connection::HandleData(ByteSpan datagram, Millis now) {
     if (duplicate) {
         ++stats_.duplicates;
     } else if (!slot.dropped) {
-        peer_data_at_ = now;
         slot.present = true;
         slot.command = h->command;
         slot.control = h->control;

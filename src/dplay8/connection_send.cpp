@@ -38,7 +38,6 @@ void ResetFrame(auto& f) {
     f.sacked = false;
     f.dropped = false;
     f.retransmit_pending = false;
-    f.polled = false;
 }
 
 }  // namespace
@@ -230,15 +229,9 @@ bool Connection::BuildNewFrame(Millis now, Bytes& out) {
     f.last_sent = now;
     f.attempts = 1;
     f.retry_at = now + DataRetryInterval(rtt_.smoothed(), 0, config_.retry);
-    // Ask for an immediate acknowledgment when nothing more will follow soon (the queue is
-    // empty) or the window is about to fill; but not for an unguaranteed frame to a peer that
-    // has just sent data: its next frame, due soon, acknowledges ours, and no datagram is
-    // spent on an acknowledgment of its own.
-    const bool peer_sending =
-        peer_data_at_ != kNever && now - peer_data_at_ < config_.delayed_ack / 4;
-    bool poll = always_poll || Outstanding() + 1 >= WindowLimit() ||
-                (queue_.empty() && (f.reliable || !peer_sending));
-    f.polled = poll;
+    // Ask for an immediate acknowledgment when nothing more will follow soon: the queue is
+    // empty or the window is about to fill.
+    bool poll = always_poll || queue_.empty() || Outstanding() + 1 >= WindowLimit();
     ++next_send_;
     WriteFrame(seq, f, poll, false, out);
     CheckCloseComplete(now);
@@ -340,13 +333,11 @@ void Connection::ProcessAck(uint8_t next_recv, uint64_t sack_mask, Millis now) {
     if (uint8_t(next_recv - send_base_) > Outstanding())
         return;  // not a sequence we sent
     // The round trip is measured on the newest frame this report acknowledges for the first
-    // time, and only if it went out once asking for an immediate acknowledgment: an older
-    // frame may have waited behind a gap, one not polled for the peer's next frame.
+    // time, and only if it went out once: an older frame may have waited behind a gap.
     Millis sample = -1;
     while (send_base_ != next_recv) {
         SentFrame& f = sent_[send_base_];
-        sample = (f.attempts == 1 && f.polled && !f.dropped && !f.sacked) ? now - f.first_sent
-                                                                          : -1;
+        sample = (f.attempts == 1 && !f.dropped && !f.sacked) ? now - f.first_sent : -1;
         if (end_stream_sent_ && send_base_ == end_stream_seq_)
             end_stream_acked_ = true;
         if (cwnd_ < kMaxWindow && f.attempts == 1)
@@ -363,7 +354,7 @@ void Connection::ProcessAck(uint8_t next_recv, uint64_t sack_mask, Millis now) {
             if (uint8_t(s - send_base_) >= Outstanding())
                 continue;
             SentFrame& f = sent_[s];
-            if (!f.sacked && f.attempts == 1 && f.polled && !f.dropped)
+            if (!f.sacked && f.attempts == 1 && !f.dropped)
                 sample = now - f.first_sent;
             f.sacked = true;
         }

@@ -83,10 +83,13 @@ TEST(Dplay8TransportSimulation, RandomTrafficKeepsEveryPromise) {
     for (uint32_t seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 rng(seed);
-        Connected link(seed, {.loss = (rng() % 30) / 100.0,
-                              .duplicate = (rng() % 20) / 100.0,
-                              .delay = Millis(1 + rng() % 60),
-                              .jitter = Millis(rng() % 60)});
+        // Half the servers hold the acknowledgment of a polled frame for their answer.
+        Connected link(seed,
+                       {.loss = (rng() % 30) / 100.0,
+                        .duplicate = (rng() % 20) / 100.0,
+                        .delay = Millis(1 + rng() % 60),
+                        .jitter = Millis(rng() % 60)},
+                       {.poll_ack_hold = Millis(seed % 2 * 2)});
         const bool graceful = seed % 3 != 0;
         std::map<Side, std::map<uint32_t, Sent>> sent;  // by tag
         uint32_t tag = 0;
@@ -99,7 +102,8 @@ TEST(Dplay8TransportSimulation, RandomTrafficKeepsEveryPromise) {
                 if (!o.guaranteed && rng() % 4 == 0)
                     o.timeout = rng() % 300;
                 const size_t spans[] = {3000, 1300, 40, 40};
-                Bytes data = Tagged(tag, 4 + rng() % spans[rng() % 4]);
+                const size_t span = spans[rng() % 4];  // drawn first in every build
+                Bytes data = Tagged(tag, 4 + rng() % span);
                 auto id = link.side(side).Send(data, o, link.now());
                 ASSERT_TRUE(id);
                 sent[side][tag++] = {*id, o, data};
@@ -470,6 +474,22 @@ TEST(Dplay8ConnectionWire, AHeldAcknowledgmentOfAPollRidesOnTheAnswer) {
     server.HandleTimeout(now + 12);
     ASSERT_TRUE(server.PollTransmit(now + 12, out));
     EXPECT_EQ(DecodeSack(out).value().next_recv, 3);
+}
+
+TEST(Dplay8ConnectionWire, ALingeringConnectionAcknowledgesAgainAPeerStillGivingUpFrames) {
+    Connected link(1, {.delay = 1});
+    link.client.Close(link.now());
+    ASSERT_TRUE(link.RunUntil(
+        [&] { return DisconnectOf(link, Side::kClient) && DisconnectOf(link, Side::kServer); },
+        link.now() + 10000));
+    // The peer missed our last acknowledgment and repeats the send mask of a frame it gave up.
+    Bytes repeat, out;
+    EncodeSack({.next_seq = 3, .next_recv = 2, .send_mask = 1}, repeat);
+    link.client.HandleDatagram(repeat, link.now());
+    ASSERT_TRUE(link.client.PollTransmit(link.now(), out));
+    EXPECT_TRUE(DecodeSack(out));
+    link.client.HandleDatagram(repeat, link.now() + 600000);  // the linger is over
+    EXPECT_FALSE(link.client.PollTransmit(link.now() + 600000, out));
 }
 
 Bytes Out(Connection& c, Millis now) {

@@ -223,7 +223,7 @@ TEST(NetworkSessionTest, RangeSearchesFindThePlayersOfTheEnumerationWalkInItsOrd
         ASSERT_EQ(rig.session.StartServer(), S_OK);
         std::strcpy(rig.npcs.Npc(0).sayText, "hi");
         std::vector<DPNID> joined;  // players join in random id order; the session lists them by id
-        const auto coord = [&] { return float(int(rng() % 17) - 8) * 50.0f + std::array{0.0f, 0.5f, -0.5f, 0.9f}[rng() % 4]; };
+        const auto coord = [&] { const float unit = float(int(rng() % 17) - 8) * 50.0f; return unit + std::array{0.0f, 0.5f, -0.5f, 0.9f}[rng() % 4]; };
         const auto inside = [](float v, double low, double high) { return low < v && v < high; };
         for (int step = 0; step < 500; ++step) {
             rig.fake->TakeSent();
