@@ -51,12 +51,13 @@ std::string FormatServerStatistics(const ServerStatistics& s) {
                 static_cast<unsigned long long>(t.messagesOut),
                 static_cast<unsigned long long>(t.datagramsIn),
                 static_cast<unsigned long long>(t.datagramsOut));
-    out += Line("Players lost %llu, cut off %llu; messages over the rate %llu; connections "
-                "refused %llu; enumeration replies refused %llu\n",
-                static_cast<unsigned long long>(t.playersLost),
-                static_cast<unsigned long long>(t.playersCutOff),
-                static_cast<unsigned long long>(t.messagesDropped),
-                static_cast<unsigned long long>(t.connectsRefused),
-                static_cast<unsigned long long>(t.enumRepliesRefused));
+    out += Line(
+        "Players lost %llu, cut off %llu; messages over the rate %llu; connections "
+        "refused %llu; enumeration replies refused %llu\n",
+        static_cast<unsigned long long>(t.playersLost),
+        static_cast<unsigned long long>(t.playersCutOff),
+        static_cast<unsigned long long>(t.messagesDropped),
+        static_cast<unsigned long long>(t.connectsRefused),
+        static_cast<unsigned long long>(t.enumRepliesRefused));
     return out;
 }

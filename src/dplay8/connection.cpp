@@ -106,15 +106,13 @@ void Connection::HandleCommand(ByteSpan datagram, Millis now) {
     uint8_t opcode = CommandOpcode(datagram);
     if (opcode == kOpSack) {
         auto sack = DecodeSack(datagram);
-        if (sack && state_ == ConnectionState::kClosed && sack->send_mask &&
-            now < linger_until_) {
+        if (sack && state_ == ConnectionState::kClosed && sack->send_mask && now < linger_until_) {
             // Lingering after a graceful close: a peer still repeating the send mask of
             // frames it gave up missed our last acknowledgment; say it again.
             ack_now_ = true;
             return;
         }
-        if (!sack ||
-            (state_ != ConnectionState::kConnected && state_ != ConnectionState::kClosing))
+        if (!sack || (state_ != ConnectionState::kConnected && state_ != ConnectionState::kClosing))
             return;
         last_receive_ = now;
         ProcessAck(sack->next_recv, sack->sack_mask, now);

@@ -77,11 +77,11 @@ struct SessionTraffic {
     uint64_t queuedMessages = 0, queuedBytes = 0;  // in every player's send queue together
     uint64_t mostQueuedMessages = 0;               // in the longest of them
     // What the limits turned away, and the players who went without leaving.
-    uint64_t playersLost = 0;        // their connection stopped answering
-    uint64_t playersCutOff = 0;      // flooding, or too far behind on guaranteed data
-    uint64_t messagesDropped = 0;    // over a player's message rate
-    uint64_t connectsRefused = 0;    // refused, or half-open ones given up for newer ones
-    uint64_t enumRepliesRefused = 0; // over the enumeration rate limits
+    uint64_t playersLost = 0;         // their connection stopped answering
+    uint64_t playersCutOff = 0;       // flooding, or too far behind on guaranteed data
+    uint64_t messagesDropped = 0;     // over a player's message rate
+    uint64_t connectsRefused = 0;     // refused, or half-open ones given up for newer ones
+    uint64_t enumRepliesRefused = 0;  // over the enumeration rate limits
     bool operator==(const SessionTraffic&) const = default;
 };
 

@@ -1,6 +1,6 @@
-#include <cstring>
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <tuple>
