@@ -6,6 +6,7 @@
 
 const char* UsageText() {
     return "usage: emberrealms-server [--data DIR] [--headless] [--start]\n"
+           "                          [--control-socket PATH | --no-control-socket]\n"
            "       emberrealms-server [--data DIR] --simulate N [--seed S] [--dump-every K]\n"
            "\n"
            "  --data DIR   run in DIR: the world's data files are read from it, and the debug\n"
@@ -13,6 +14,10 @@ const char* UsageText() {
            "  --headless   no window: the console reads commands from standard input\n"
            "               (chosen automatically when there is no display)\n"
            "  --start      start hosting as soon as the server is up\n"
+           "  --control-socket PATH  serve the console's commands on this Unix-domain\n"
+           "               socket (default: control.sock in the runtime directory; see\n"
+           "               docs/operations.md), for emberrealms-ctl\n"
+           "  --no-control-socket  no control socket\n"
            "  --simulate N run N game ticks on a simulated clock, as fast as possible, and\n"
            "               print the world's state after tick N (see docs/simulate.md)\n"
            "  --seed S     seed of the weather's random source in a simulation (default 1)\n"
@@ -90,6 +95,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 result.error = "--data needs a directory";
                 return result;
             }
+        } else if (arg == "--no-control-socket") {
+            result.options.noControlSocket = true;
+        } else if (IsOption(arg, "--control-socket")) {
+            std::string_view value;
+            if (!OptionValue(arg, "--control-socket", argc, argv, i, value) || value.empty()) {
+                return fail("--control-socket needs a path");
+            }
+            result.options.controlSocket = std::string(value);
         } else if (IsOption(arg, "--simulate")) {
             std::string_view value;
             int64_t ticks = 0;

@@ -15,6 +15,9 @@ struct ShellOptions {
     int64_t simulateTicks = 0;
     uint32_t simulateSeed = 1;      // --seed S
     int64_t simulateDumpEvery = 0;  // --dump-every K; 0 until parsed, then N when not given
+    // The control socket: its path (empty: the default place), or none at all.
+    std::string controlSocket;
+    bool noControlSocket = false;
     bool operator==(const ShellOptions&) const = default;
 };
 

@@ -16,6 +16,8 @@
 #include "console/player_info.h"
 #include "console/player_list.h"
 #include "console/terminal_console.h"
+#include "console/control_socket.h"
+#include "base/control_socket_path.h"
 #include "npc/main_object_set.h"
 #include "quest/server_quest_loader.h"
 #include "shell/game_timer.h"
@@ -81,6 +83,7 @@ int ServerShell::Run(int& argc, char** argv) {
     InitialiseConsole();
     const int exitCode = app_->exec();
     // The views go before the objects they show.
+    control_.reset();
     terminal_.reset();
     window_.reset();
     return exitCode;
@@ -249,6 +252,7 @@ bool ServerShell::CreateConsole(int& argc, char** argv) {
 
 void ServerShell::InitialiseConsole() {
     consoleCommands_->Initialise(settings_.sessionName, settings_.serverPort);
+    OpenControlSocket();
 
     gameTimer_ = MakeGameTimer([this] { RunTimedTick(); });
     gameTimer_->start();
@@ -262,6 +266,21 @@ void ServerShell::InitialiseConsole() {
 
     if (options_.start) {
         QTimer::singleShot(0, [this] { consoleCommands_->Press(ConsoleButton::Start); });
+    }
+}
+
+void ServerShell::OpenControlSocket() {
+    if (options_.noControlSocket) {
+        return;
+    }
+    const std::string path =
+        options_.controlSocket.empty() ? DefaultControlSocketPath() : options_.controlSocket;
+    control_ = std::make_unique<ControlSocket>(*consoleCommands_);
+    std::string error;
+    if (!control_->Listen(path, error)) {
+        // The server still runs; only the socket's operators are without it.
+        std::fprintf(stderr, "emberrealms-server: no control socket: %s\n", error.c_str());
+        control_.reset();
     }
 }
 

@@ -28,6 +28,7 @@ class ConsoleSessionView;
 class PlayerList;
 class ConsoleWindow;
 class TerminalConsole;
+class ControlSocket;
 class SignalBridge;
 class QCoreApplication;
 class QTimer;
@@ -66,6 +67,7 @@ private:
     // Creates the window or, headless, the terminal console; false when no window can be made.
     bool CreateConsole(int& argc, char** argv);
     void InitialiseConsole();
+    void OpenControlSocket();
     // The console is closing (window closed, Exit, a signal, a failed server start).
     void RequestClose();
     void Shutdown();
@@ -99,6 +101,7 @@ private:
     std::unique_ptr<QCoreApplication> app_;
     std::unique_ptr<ConsoleWindow> window_;
     std::unique_ptr<TerminalConsole> terminal_;
+    std::unique_ptr<ControlSocket> control_;
     std::unique_ptr<QTimer> gameTimer_;
     std::unique_ptr<QTimer> idleTimer_;
     bool shutDown_ = false;

@@ -30,6 +30,8 @@ struct Server {
         if (pid == 0) {
             dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
             setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);  // its own control socket
+            unsetenv("RUNTIME_DIRECTORY");
             unsetenv("DISPLAY"), unsetenv("WAYLAND_DISPLAY");
             execl(SERVER_PATH, SERVER_PATH, "--headless", "--data", dir.path().c_str(), nullptr);
             _exit(127);

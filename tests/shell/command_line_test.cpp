@@ -15,11 +15,13 @@ TEST(CommandLineTest, OptionsAreReadWithTheirDefaults) {
     using A = CommandLine::Action;
     // clang-format off
     const std::pair<std::vector<const char*>, CommandLine> cases[] = {{{}, {}},
-        {{"--headless", "--data", "world", "--start"}, {A::Run, {"world", true, true, false, 0, 1, 0}, ""}},
-        {{"--data=elsewhere"}, {A::Run, {"elsewhere", false, false, false, 0, 1, 0}, ""}},
-        {{"--data", "w", "--simulate", "40"}, {A::Run, {"w", false, false, true, 40, 1, 40}, ""}},  // K defaults to N
-        {{"--simulate=7", "--dump-every", "3", "--seed=4294967295"}, {A::Run, {"", false, false, true, 7, 4294967295u, 3}, ""}},
-        {{"--start", "--help"}, {A::Help, {"", false, true, false, 0, 1, 0}, ""}}, {{"--version"}, {A::Version, {}, ""}},
+        {{"--headless", "--data", "world", "--start"}, {A::Run, {"world", true, true, false, 0, 1, 0, "", false}, ""}},
+        {{"--data=elsewhere"}, {A::Run, {"elsewhere", false, false, false, 0, 1, 0, "", false}, ""}},
+        {{"--data", "w", "--simulate", "40"}, {A::Run, {"w", false, false, true, 40, 1, 40, "", false}, ""}},  // K defaults to N
+        {{"--simulate=7", "--dump-every", "3", "--seed=4294967295"}, {A::Run, {"", false, false, true, 7, 4294967295u, 3, "", false}, ""}},
+        {{"--start", "--help"}, {A::Help, {"", false, true, false, 0, 1, 0, "", false}, ""}}, {{"--version"}, {A::Version, {}, ""}},
+        {{"--control-socket", "/run/x.sock"}, {A::Run, {"", false, false, false, 0, 1, 0, "/run/x.sock", false}, ""}},
+        {{"--control-socket=s", "--no-control-socket"}, {A::Run, {"", false, false, false, 0, 1, 0, "s", true}, ""}},
         {{"--port", "1"}, {A::Error, {}, "unknown option '--port'"}}};
     // clang-format on
     for (const auto& [args, expected] : cases) {
@@ -31,7 +33,8 @@ TEST(CommandLineTest, BadLinesAreErrors) {
     // clang-format off
     const std::vector<std::vector<const char*>> bad = {{"--port", "1"}, {"--data"}, {"--data="}, {"--simulate"},
         {"--simulate", "-1"}, {"--simulate", "12x"}, {"--simulate", "5", "--dump-every", "0"},
-        {"--simulate", "5", "--seed", "4294967296"}, {"--seed", "3"}, {"--dump-every", "3"}, {"--simulate", "5", "--start"}};
+        {"--simulate", "5", "--seed", "4294967296"}, {"--seed", "3"}, {"--dump-every", "3"}, {"--simulate", "5", "--start"},
+        {"--control-socket"}, {"--control-socket="}};
     // clang-format on
     for (const auto& args : bad) {
         const CommandLine line = Parse(args);
