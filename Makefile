@@ -3,10 +3,10 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 # Debian packages the build and the tests need (see docs/DECISIONS.md for any beyond the usual set).
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev googletest \
-            libbenchmark-dev tshark libedit-dev
+            libbenchmark-dev tshark libedit-dev libsystemd-dev pkg-config dpkg-dev
 RUN_ARGS ?= --start
 
-.PHONY: all deps configure build test bench load run clean format
+.PHONY: all deps configure build test bench load run clean format package
 
 all: build
 
@@ -42,6 +42,10 @@ PATTERN ?= spread
 DURATION ?= 10
 load: build
 	bash bench/load/load.sh $(BUILD_DIR) --players "$(PLAYERS)" --pattern $(PATTERN) --duration $(DURATION)
+
+# The Debian package, in the build folder (see docs/operations.md).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 run: build
 	$(BUILD_DIR)/bin/emberrealms-server --data gamedata $(RUN_ARGS)

@@ -29,12 +29,18 @@ void ConsoleSessionView::ShowHosting(bool hosting) {
     model.SetStartButtonText(hosting ? "Stop Server" : "Start Server");
     model.SetEnabled(ConsoleField::SessionName, !hosting);
     model.SetEnabled(ConsoleField::PortNumber, !hosting);
+    if (hostingChanged) {
+        hostingChanged(hosting);
+    }
 }
 
 void ConsoleSessionView::Close(const char* reason) {
     // Said on standard error in every mode: the window closes at once, and a service
     // manager's log keeps what the debug log would only hold in the data directory.
     std::fprintf(stderr, "%s\n", reason);
+    if (closing) {
+        closing(reason);
+    }
     // Posted, not called: the failed start returns before the shutdown begins.
     post_([this] { commands_.Exit(); });
 }

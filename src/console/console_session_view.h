@@ -29,6 +29,9 @@ public:
 
     // How the views show a busy server; the window sets it, headless has none.
     std::function<void(bool wait)> showWaitCursor;
+    // Told of every start and stop of hosting, and of the reason a start failed.
+    std::function<void(bool hosting)> hostingChanged;
+    std::function<void(const char* reason)> closing;
 
 private:
     ConsoleCommands& commands_;

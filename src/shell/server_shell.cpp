@@ -17,6 +17,7 @@
 #include "console/player_list.h"
 #include "console/terminal_console.h"
 #include "console/control_socket.h"
+#include "shell/service_notify.h"
 #include "base/control_socket_path.h"
 #include "npc/main_object_set.h"
 #include "quest/server_quest_loader.h"
@@ -160,6 +161,12 @@ void ServerShell::StartUp() {
             // Session threads only post; the window thread runs the work in its event loop.
             QMetaObject::invokeMethod(app_.get(), std::move(work), Qt::QueuedConnection);
         });
+    sessionView_->hostingChanged = [](bool hosting) {
+        NotifyServiceManager(hosting ? "READY=1\nSTATUS=Server started." : "STATUS=Server stopped.");
+    };
+    sessionView_->closing = [](const char* reason) {
+        NotifyServiceManager(std::string("STATUS=") + reason);
+    };
 
     // The session holds playerLock.
     session_ = std::make_unique<NetworkSession>(
@@ -297,6 +304,7 @@ void ServerShell::Shutdown() {
         return;
     }
     shutDown_ = true;
+    NotifyServiceManager("STOPPING=1");
     consoleCommands_->SetClosed();
     if (gameTimer_) {
         gameTimer_->stop();

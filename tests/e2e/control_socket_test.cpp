@@ -62,9 +62,31 @@ std::string RunCtl(const std::string& arguments) {
     return out;
 }
 
+// What the server tells a service manager, in order, as `NOTIFY_SOCKET` receives it.
+struct ServiceManager {
+    explicit ServiceManager(const std::string& path) : fd(socket(AF_UNIX, SOCK_DGRAM, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        timeval wait{20, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    }
+    ~ServiceManager() { close(fd); }
+    std::string Next() {
+        char buffer[512];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, size_t(n)) : "(nothing)";
+    }
+    int fd;
+};
+
 TEST(ControlSocketEndToEnd, OperatorsRunTheConsoleCommandsAndBadInputHarmsNothing) {
     er_test::TempDir dir;
+    ServiceManager manager((dir.path() / "notify").string());
+    setenv("NOTIFY_SOCKET", (dir.path() / "notify").c_str(), 1);
     Server server(dir);
+    unsetenv("NOTIFY_SOCKET");
     const std::string path = (dir.path() / "emberrealms" / "control.sock").string();
     auto op = Operator(path);
     ASSERT_TRUE(op);
@@ -77,8 +99,7 @@ TEST(ControlSocketEndToEnd, OperatorsRunTheConsoleCommandsAndBadInputHarmsNothin
     const uint16_t port = FreeUdpPort();
     EXPECT_EQ(op->Ask("set port " + std::to_string(port)), "");
     EXPECT_EQ(op->Ask("start"), "");
-    for (int i = 0; i < 500 && op->Ask("status")->find("Server Started") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(manager.Next(), "READY=1\nSTATUS=Server started.");
     UdpTestClient ann(port);
     ASSERT_TRUE(ann.Join(u"Ann", kApp));
     std::string players;
@@ -120,6 +141,7 @@ TEST(ControlSocketEndToEnd, OperatorsRunTheConsoleCommandsAndBadInputHarmsNothin
     EXPECT_EQ(op->Ask("players"), "0 Ann\n");
 
     EXPECT_EQ(RunCtl("--socket " + path + " exit"), "rc=0");
+    EXPECT_EQ(manager.Next(), "STOPPING=1");
     int status = -1;
     EXPECT_EQ(waitpid(server.pid, &status, 0), server.pid);
     server.pid = -1;
