@@ -3,7 +3,7 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 # Debian packages the build and the tests need (see docs/DECISIONS.md for any beyond the usual set).
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev googletest \
-            libbenchmark-dev tshark libedit-dev libsystemd-dev pkg-config dpkg-dev
+            libbenchmark-dev tshark libedit-dev libsystemd-dev pkg-config dpkg-dev lintian
 RUN_ARGS ?= --start
 
 .PHONY: all deps configure build test bench load run clean format package
