@@ -51,9 +51,12 @@ int RawConnection(const std::string& path) {
     return fd;
 }
 
-std::string RunCtl(const std::string& arguments) {
+// emberrealms-ctl with `arguments`, reading `input` (plain words and newlines); its output
+// and exit code.
+std::string RunCtl(const std::string& arguments, const std::string& input = "") {
     std::string out;
-    if (FILE* pipe = popen((std::string(CTL_PATH) + " " + arguments + " 2>&1").c_str(), "r")) {
+    const std::string command = "printf '" + input + "' | " + CTL_PATH + " " + arguments + " 2>&1";
+    if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[4096];
         for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
             out.append(buffer, n);
@@ -107,6 +110,10 @@ TEST(ControlSocketEndToEnd, OperatorsRunTheConsoleCommandsAndBadInputHarmsNothin
         ann.PumpFor(10);
     EXPECT_EQ(players, "0 Ann\n");
     EXPECT_EQ(RunCtl("--socket " + path + " players"), "0 Ann\nrc=0");
+    EXPECT_EQ(RunCtl("--socket=" + path), "rc=0");  // commands from a pipe: none
+    EXPECT_EQ(RunCtl("--socket " + path, "players\\nkick\\nplayers\\n"), "0 Ann\n0 Ann\nrc=0");
+    const std::string usage = RunCtl("--bogus");
+    EXPECT_TRUE(usage.starts_with("usage: emberrealms-ctl") && usage.ends_with("rc=2")) << usage;
     EXPECT_EQ(op->Ask("rain 30"), "");
     EXPECT_NE(op->Ask("status")->find("New Rain Volume (0-60): 30\n"), std::string::npos);
 
