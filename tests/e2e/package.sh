@@ -26,6 +26,8 @@ if command -v systemd-analyze >/dev/null; then
     systemd-analyze verify "$UNIT" >"$WORK/verify" 2>&1 || fail "unit: $(cat "$WORK/verify")"
 fi
 grep -qx 'Type=notify' "$UNIT" || fail "the unit does not wait for readiness"
+# The dissector is where tshark finds it without being told.
+tshark -G fields 2>/dev/null | grep -q $'\temberrealms.type\t' || fail "tshark does not load the dissector"
 
 # What systemd would do: the state and runtime folders, the environment, ExecStartPre, then
 # ExecStart as the user. The settings file asks for a port the system chooses.
@@ -69,7 +71,7 @@ grep -q 'EmberRealms Server Port' "$STATE/.config/EmberRealms/EmberRealms.ini" |
 
 # Removed: nothing of the package is left but the state folder.
 dpkg -r emberrealms >"$WORK/dpkg.log" 2>&1 || fail "dpkg -r: $(cat "$WORK/dpkg.log")"
-for path in /usr/bin/emberrealms-server /usr/bin/emberrealms-ctl /usr/bin/er-bot /usr/bin/er-quest \
+for path in /usr/lib/*/wireshark/plugins/emberrealms.lua /usr/bin/emberrealms-server /usr/bin/emberrealms-ctl /usr/bin/er-bot /usr/bin/er-quest \
     /usr/share/emberrealms "$UNIT" /usr/share/doc/emberrealms; do
     [ ! -e "$path" ] || fail "$path is left after removal"
 done
