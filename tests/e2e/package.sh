@@ -53,16 +53,42 @@ server_pid=$(pgrep -u emberrealms -f '^/usr/bin/emberrealms-server' | head -n 1)
 inodes=" $(find "/proc/$server_pid/fd" -lname 'socket:*' -printf '%l ' | tr -d 'socket:[]') "
 PORT=$(awk -v i="$inodes" 'FNR > 1 && index(i, " " $10 " ") { sub(/.*:/, "0x", $2); print $2 }' \
     /proc/net/udp | xargs printf '%d\n' | grep -vx 6073 | head -n 1)
+# The session is captured from here, and read at the end with the installed dissector.
+tshark -i lo -f "udp port $PORT" -w "$WORK/game.pcapng" >"$WORK/tshark.log" 2>&1 &
+TSHARK_PID=$!
+# Capturing once an enumeration query to the port shows in the capture.
+wait_until "er-bot enum 127.0.0.1:$PORT --timeout 100 >/dev/null 2>&1; [ -n \"\$(tshark -r '$WORK/game.pcapng' 2>/dev/null)\" ]"
 mkfifo "$WORK/bot_in"
 er-bot join "127.0.0.1:$PORT" --name Ann <"$WORK/bot_in" >"$WORK/bot_out" 2>&1 &
 exec 8>"$WORK/bot_in"
 wait_until "[ \"\$(ctl players)\" = '0 Ann' ]"
+printf 'move 100 100 east\nstop\ntag 42\nchat hello\nnpctext 1 0\n' >&8
+wait_until "grep -q '^NpcText ' '$WORK/bot_out'"
+ctl set update 40 >/dev/null && ctl apply >/dev/null
+wait_until "grep -q '^RateSettings ' '$WORK/bot_out'"
 [ -z "$(ctl rain 30)" ] || fail "rain answered"
 wait_until "ctl status | grep -qx 'Is it Raining?: Yes'"
 ctl frobnicate | grep -qx "unknown command 'frobnicate'; type help for the list" || fail "unknown command"
 ctl stop >/dev/null && wait_until "ctl status | grep -qx 'Server Status: Server stopped.'"
 ctl start >/dev/null && wait_until "ctl status | grep -qx 'Server Status: Server started.'"
 exec 8>&-
+wait_until "grep -q '^PlayerLeft\\|^Left' '$WORK/bot_out' || ! pgrep -f 'er-bot join' >/dev/null"
+kill -INT "$TSHARK_PID" && wait "$TSHARK_PID" || true
+# Every message of the session, each with a field it must hold, in the installed dissector's
+# terms: Welcome, the reports, RateSettings, the tag and chat both ways, SkyWeather, NpcText
+# both ways and the NearbyPlayers answers.
+for want in 'emberrealms.type == 4 && emberrealms.update_rate == 50' \
+    'emberrealms.type == 5 && emberrealms.report.x == 100' 'emberrealms.type == 6' \
+    'emberrealms.type == 7 && emberrealms.update_rate == 40' \
+    'emberrealms.type == 8 && emberrealms.tag == 42' \
+    'emberrealms.type == 9 && emberrealms.text == "hello"' 'emberrealms.type == 10' \
+    'emberrealms.type == 11 && emberrealms.npc == 1 && emberrealms.npctext.entry == 0' \
+    'emberrealms.type == 15 && emberrealms.count == 0'; do
+    [ -n "$(tshark -r "$WORK/game.pcapng" -o "emberrealms.port:$PORT" -Y "$want" 2>/dev/null)" ] ||
+        fail "nothing in the capture matches: $want; it holds: $(tshark -r "$WORK/game.pcapng" -o "emberrealms.port:$PORT" -T fields -e frame.number -e emberrealms.type -e emberrealms.update_rate 2>/dev/null | tr "\n\t" "; ")"
+done
+[ -z "$(tshark -r "$WORK/game.pcapng" -o "emberrealms.port:$PORT" -Y '_ws.malformed || _ws.expert.severity == error' 2>/dev/null)" ] ||
+    fail "malformed packets in the capture"
 ctl exit >/dev/null || fail "exit"
 wait_until '! kill -0 "$SERVICE_PID" 2>/dev/null'
 rc=0 && wait "$SERVICE_PID" || rc=$?
