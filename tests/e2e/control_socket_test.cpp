@@ -147,6 +147,18 @@ TEST(ControlSocketEndToEnd, OperatorsRunTheConsoleCommandsAndBadInputHarmsNothin
     crowd.clear();
     EXPECT_EQ(op->Ask("players"), "0 Ann\n");
 
+    {
+        // A second server cannot host on the same port: the service manager hears why.
+        er_test::TempDir second;
+        ServiceManager secondManager((second.path() / "notify").string());
+        setenv("NOTIFY_SOCKET", (second.path() / "notify").c_str(), 1);
+        Server late(second);
+        unsetenv("NOTIFY_SOCKET");
+        EXPECT_EQ(late.Wait("set port " + std::to_string(port) + "\nstart\n"), 0);
+        EXPECT_EQ(secondManager.Next(), "STATUS=Error Starting Server! (UDP port " +
+                                            std::to_string(port) + " could not be hosted)");
+        EXPECT_EQ(secondManager.Next(), "STOPPING=1");
+    }
     EXPECT_EQ(RunCtl("--socket " + path + " exit"), "rc=0");
     EXPECT_EQ(manager.Next(), "STOPPING=1");
     int status = -1;
