@@ -58,12 +58,25 @@ tshark -i lo -f "udp port $PORT" -w "$WORK/game.pcapng" >"$WORK/tshark.log" 2>&1
 TSHARK_PID=$!
 # Capturing once an enumeration query to the port shows in the capture.
 wait_until "er-bot enum 127.0.0.1:$PORT --timeout 100 >/dev/null 2>&1; [ -n \"\$(tshark -r '$WORK/game.pcapng' 2>/dev/null)\" ]"
-mkfifo "$WORK/bot_in"
+# Ann stands where the gate guard says his line, Bob beside her; Ann talks, tags and asks an
+# NPC, Bob leaves.
+mkfifo "$WORK/bot_in" "$WORK/bob_in"
 er-bot join "127.0.0.1:$PORT" --name Ann <"$WORK/bot_in" >"$WORK/bot_out" 2>&1 &
 exec 8>"$WORK/bot_in"
 wait_until "[ \"\$(ctl players)\" = '0 Ann' ]"
-printf 'move 100 100 east\nstop\ntag 42\nchat hello\nnpctext 1 0\n' >&8
-wait_until "grep -q '^NpcText ' '$WORK/bot_out'"
+er-bot join "127.0.0.1:$PORT" --name Bob <"$WORK/bob_in" >"$WORK/bob_out" 2>&1 &
+exec 9>"$WORK/bob_in"
+wait_until "[ \"\$(ctl players)\" = \$'0 Ann\\n1 Bob' ]"
+printf 'move 290 120\n' >&9
+printf 'move 100 100 east\nmove 280 120\nstop\ntag 42\nchat hello\nnpctext 1 0\n' >&8
+wait_until "grep -q '^NpcText ' '$WORK/bot_out' && grep -q '^Chat .*hello' '$WORK/bob_out'"
+deadline=$((SECONDS + 90))  # the guard's round
+until grep -q '^NpcSay ' "$WORK/bot_out"; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the gate guard never spoke to Ann"
+    sleep 0.2
+done
+exec 9>&-
+wait_until "grep -q '^PlayerLeft ' '$WORK/bot_out'"
 ctl set update 40 >/dev/null && ctl apply >/dev/null
 wait_until "grep -q '^RateSettings ' '$WORK/bot_out'"
 [ -z "$(ctl rain 30)" ] || fail "rain answered"
@@ -74,16 +87,19 @@ ctl start >/dev/null && wait_until "ctl status | grep -qx 'Server Status: Server
 exec 8>&-
 wait_until "grep -q '^PlayerLeft\\|^Left' '$WORK/bot_out' || ! pgrep -f 'er-bot join' >/dev/null"
 kill -INT "$TSHARK_PID" && wait "$TSHARK_PID" || true
-# Every message of the session, each with a field it must hold, in the installed dissector's
-# terms: Welcome, the reports, RateSettings, the tag and chat both ways, SkyWeather, NpcText
-# both ways and the NearbyPlayers answers.
+# Every one of the thirteen messages in the session, each with fields it must hold, in the
+# installed dissector's terms.
 for want in 'emberrealms.type == 4 && emberrealms.update_rate == 50' \
+    'emberrealms.type == 2 && emberrealms.name == "Bob"' 'emberrealms.type == 3' \
+    'emberrealms.type == 9 && emberrealms.sender && emberrealms.text == "hello"' \
+    'emberrealms.type == 14 && emberrealms.text == "All quiet on the east road."' \
+    'emberrealms.type == 15 && emberrealms.count == 1 && emberrealms.entry.x == 290' \
+    'emberrealms.type == 16 && emberrealms.count >= 1' \
     'emberrealms.type == 5 && emberrealms.report.x == 100' 'emberrealms.type == 6' \
     'emberrealms.type == 7 && emberrealms.update_rate == 40' \
     'emberrealms.type == 8 && emberrealms.tag == 42' \
     'emberrealms.type == 9 && emberrealms.text == "hello"' 'emberrealms.type == 10' \
-    'emberrealms.type == 11 && emberrealms.npc == 1 && emberrealms.npctext.entry == 0' \
-    'emberrealms.type == 15 && emberrealms.count == 0'; do
+    'emberrealms.type == 11 && emberrealms.npc == 1 && emberrealms.npctext.entry == 0'; do
     [ -n "$(tshark -r "$WORK/game.pcapng" -o "emberrealms.port:$PORT" -Y "$want" 2>/dev/null)" ] ||
         fail "nothing in the capture matches: $want; it holds: $(tshark -r "$WORK/game.pcapng" -o "emberrealms.port:$PORT" -T fields -e frame.number -e emberrealms.type -e emberrealms.update_rate 2>/dev/null | tr "\n\t" "; ")"
 done
