@@ -68,6 +68,7 @@ er-bot join "127.0.0.1:$PORT" --name Bob <"$WORK/bob_in" >"$WORK/bob_out" 2>&1 &
 exec 9>"$WORK/bob_in"
 wait_until "[ \"\$(ctl players)\" = \$'0 Ann\\n1 Bob' ]"
 printf 'move 290 120\n' >&9
+wait_until "grep -q '^NearbyPlayers ' '$WORK/bob_out'"  # Bob stands there before Ann talks
 printf 'move 100 100 east\nmove 280 120\nstop\ntag 42\nchat hello\nnpctext 1 0\n' >&8
 wait_until "grep -q '^NpcText ' '$WORK/bot_out' && grep -q '^Chat .*hello' '$WORK/bob_out'"
 deadline=$((SECONDS + 90))  # the guard's round
