@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "client_messages.h"
@@ -118,57 +120,43 @@ TEST(GameMessageDissector, TsharkNamesEveryFieldOfEveryMessageBothWays) {
     nearby.Add(0x22, -300, 299, 255, 0xFFFFFFFF, 0);
     NpcUpdateMessage npcs(kMsgNpcUpdate);
     npcs.Add(4, 160, 120, 0, 2, 3, 1);
-    const std::vector<Bytes> fromServer = {
-        Frame(V(BuildPlayerJoined(0x00300001, "\xC1nn \x80"))),
-        Frame(V(BuildPlayerLeft(0x00300002))),
-        Frame(V(BuildWelcome(0x00300001, 50.0f, 60.5f))),
-        Frame(V(BuildRateSettings(40.0f, 100.0f))),
-        Frame(V(BuildPlayerTag(0x00300001, 42))),
-        Frame(V(BuildChat(0x00300002, "h\xE9llo"))),
-        Frame(V(BuildSkyWeather(0x00C0ECE9, 12.5f, 1))),
-        Frame(V(BuildNpcTextReply(1, 49, entry))),
-        Frame(V(BuildNpcSay("Halt!", 3))),
-        Frame(V(nearby.bytes())),
-        Frame(V(npcs.bytes())),
-        Frame(Bytes{0xC1, 0, 0, 0, 1, 2, 3, 4}, dplay8::kCommandUser1),  // the session's own
-        Coalesced({V(BuildPlayerLeft(7)), V(BuildPlayerTag(7, 9))}),
+    // clang-format off
+    // Each datagram beside what tshark must read in it, each way.
+    using Case = std::pair<Bytes, std::string>;
+    const std::vector<Case> fromServer = {
+        {Frame(V(BuildPlayerJoined(0x00300001, "\xC1nn \x80"))), "type=2 player=0x00300001 name=Ánn €"},
+        {Frame(V(BuildPlayerLeft(0x00300002))), "type=3 player=0x00300002"},
+        {Frame(V(BuildWelcome(0x00300001, 50.0f, 60.5f))), "type=4 you=0x00300001 update_rate=50 message_timeout=60.5"},
+        {Frame(V(BuildRateSettings(40.0f, 100.0f))), "type=7 update_rate=40 message_timeout=100"},
+        {Frame(V(BuildPlayerTag(0x00300001, 42))), "type=8 player=0x00300001 tag=42"},
+        {Frame(V(BuildChat(0x00300002, "h\xE9llo"))), "type=9 sender=0x00300002 text=héllo"},
+        {Frame(V(BuildSkyWeather(0x00C0ECE9, 12.5f, 1))), "type=10 sky=0x00c0ece9 rain=12.5 lightning=1"},
+        {Frame(V(BuildNpcTextReply(1, 49, entry))),
+         "type=11 text=Go north npctext.entry=1 npc=49 npctext.links=2,-1,0,0,0 npctext.flag=1 npctext.link_count=2"},
+        {Frame(V(BuildNpcSay("Halt!", 3))), "type=14 text=Halt! npc=3"},
+        {Frame(V(nearby.bytes())), "type=15 count=2 entry.id=0x00000011;0x00000022 entry.x=100;-300 "
+                                   "entry.y=-5;299 entry.byte=3;255 entry.word=7;4294967295 entry.moving=1;0"},
+        {Frame(V(npcs.bytes())), "type=16 npc=4 count=1 entry.x=160 entry.y=120 entry.byte=0 entry.facing=2 "
+                                 "entry.head_facing=3 entry.action=1"},
+        {Frame(Bytes{0xC1, 0, 0, 0, 1, 2, 3, 4}, dplay8::kCommandUser1), ""},  // the session's own
+        {Coalesced({V(BuildPlayerLeft(7)), V(BuildPlayerTag(7, 9))}), "type=3;8 player=0x00000007;0x00000007 tag=9"},
     };
-    EXPECT_EQ(Decode(fromServer, 25857, 2302),
-              (std::vector<std::string>{
-                  "type=2 player=0x00300001 name=Ánn €",
-                  "type=3 player=0x00300002",
-                  "type=4 you=0x00300001 update_rate=50 message_timeout=60.5",
-                  "type=7 update_rate=40 message_timeout=100",
-                  "type=8 player=0x00300001 tag=42",
-                  "type=9 sender=0x00300002 text=héllo",
-                  "type=10 sky=0x00c0ece9 rain=12.5 lightning=1",
-                  "type=11 text=Go north npctext.entry=1 npc=49 npctext.links=2,-1,0,0,0 "
-                  "npctext.flag=1 npctext.link_count=2",
-                  "type=14 text=Halt! npc=3",
-                  "type=15 count=2 entry.id=0x00000011;0x00000022 entry.x=100;-300 "
-                  "entry.y=-5;299 entry.byte=3;255 entry.word=7;4294967295 entry.moving=1;0",
-                  "type=16 npc=4 count=1 entry.x=160 entry.y=120 entry.byte=0 entry.facing=2 "
-                  "entry.head_facing=3 entry.action=1",
-                  "",  // the session's own message is not the game's
-                  "type=3;8 player=0x00000007;0x00000007 tag=9",
-              }));
-    const std::vector<Bytes> fromClient = {
-        Frame(V(er_bot::BuildPositionReport(true, 1.5f, -2.0f, 7, 99))),
-        Frame(V(er_bot::BuildPositionReport(false, 0.0f, 0.0f, 0, 0))),
-        Frame(V(er_bot::BuildTagRequest(42))),
-        Frame(er_bot::BuildChatRequest("hi")),
-        Frame(V(er_bot::BuildNpcTextRequest(9, 49))),
-        Frame(Bytes{5, 0, 0, 0, 1}),  // shorter than its layout: named, not read past its end
+    const std::vector<Case> fromClient = {
+        {Frame(V(er_bot::BuildPositionReport(true, 1.5f, -2.0f, 7, 99))), "type=5 report.x=1.5 report.y=-2 client_byte=7 client_word=99"},
+        {Frame(V(er_bot::BuildPositionReport(false, 0.0f, 0.0f, 0, 0))), "type=6 report.x=0 report.y=0 client_byte=0 client_word=0"},
+        {Frame(V(er_bot::BuildTagRequest(42))), "type=8 tag=42"},
+        {Frame(er_bot::BuildChatRequest("hi")), "type=9 text=hi"},
+        {Frame(V(er_bot::BuildNpcTextRequest(9, 49))), "type=11 npctext.entry=9 npc=49"},
+        {Frame(Bytes{5, 0, 0, 0, 1}), "type=5"},  // shorter than its layout: not read past its end
     };
-    EXPECT_EQ(Decode(fromClient, 2302, 25857),
-              (std::vector<std::string>{
-                  "type=5 report.x=1.5 report.y=-2 client_byte=7 client_word=99",
-                  "type=6 report.x=0 report.y=0 client_byte=0 client_word=0",
-                  "type=8 tag=42",
-                  "type=9 text=hi",
-                  "type=11 npctext.entry=9 npc=49",
-                  "type=5",
-              }));
+    // clang-format on
+    for (const auto& [cases, from, to] : {std::tuple(&fromServer, 25857, 2302), std::tuple(&fromClient, 2302, 25857)}) {
+        std::vector<Bytes> datagrams;
+        std::vector<std::string> want;
+        for (const auto& [datagram, decoded] : *cases)
+            datagrams.push_back(datagram), want.push_back(decoded);
+        EXPECT_EQ(Decode(datagrams, from, to), want) << "from port " << from;
+    }
 }
 
 }  // namespace
