@@ -6,7 +6,7 @@ PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-d
             libbenchmark-dev tshark libedit-dev libsystemd-dev pkg-config dpkg-dev lintian
 RUN_ARGS ?= --start
 
-.PHONY: all deps configure build test bench load run clean format package
+.PHONY: all deps configure build test bench load run clean format package village-dump
 
 all: build
 
@@ -46,6 +46,11 @@ load: build
 # The Debian package, in the build folder (see docs/operations.md).
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+
+# The default world's first simulated hour, which e2e_village_simulate compares; make it anew
+# when the world changes on purpose (see docs/world-authoring.md).
+village-dump: build
+	bash tests/e2e/village_simulate.sh $(CURDIR)/$(BUILD_DIR)/bin/emberrealms-server --update
 
 run: build
 	$(BUILD_DIR)/bin/emberrealms-server --data gamedata $(RUN_ARGS)

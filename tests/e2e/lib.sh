@@ -13,11 +13,13 @@ trap 'kill -KILL $(jobs -p) 2>/dev/null || true; rm -rf "$WORK"' EXIT
 fail() {
     echo "FAIL: $*" >&2
     if [ -f ErrorChk.txt ]; then echo "--- ErrorChk.txt:" >&2; cat ErrorChk.txt >&2; echo >&2; fi
+    [ -s "$WORK/stderr" ] && { echo "--- server stderr:" >&2; tail -n 20 "$WORK/stderr" >&2; }
+    [ -s "$SERVER_OUT" ] && { echo "--- server output:" >&2; tail -n 20 "$SERVER_OUT" >&2; }
     exit 1
 }
 
-wait_until() {
-    local deadline=$((SECONDS + 20))
+wait_until() {  # CONDITION [SECONDS, default 20]
+    local deadline=$((SECONDS + ${2:-20}))
     until eval "$1"; do
         [ "$SECONDS" -lt "$deadline" ] || fail "timed out waiting for: $1"
         sleep 0.02
