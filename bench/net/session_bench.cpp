@@ -10,6 +10,7 @@
 
 #include "net/game_messages.h"
 #include "net/network_session.h"
+#include "support/null_session_console.h"
 #include "support/session_test_world.h"
 #include "npc/npc_codes.h"
 
@@ -83,19 +84,6 @@ private:
     std::unordered_map<DPNID, void*> contexts_;
 };
 
-class NullConsole final : public SessionConsole {
-public:
-    std::string SessionNameField() override { return "bench"; }
-    std::string PortNumberField() override { return "0"; }
-    void SetServerStatus(const char*) override {}
-    void SetWaitCursor(bool) override {}
-    void ShowHosting(bool) override {}
-    void Close(const char*) override {}
-    void PostPlayerCountChanged() override {}
-    void PostPlayerJoined(DPNID, const char*) override {}
-    void PostPlayerLeft(DPNID) override {}
-};
-
 // A world of `players` players spread over a 4,000-unit square and 50 NPCs among them.
 struct BenchWorld : SessionTestWorld {
     explicit BenchWorld(int players) : SessionTestWorld(1000) {
@@ -123,7 +111,7 @@ struct BenchWorld : SessionTestWorld {
         return bytes;
     }
 
-    NullConsole console;
+    NullSessionConsole console;
     CountingSession* fake = nullptr;
     NetworkSession session{settings, rates, random, SessionTestWorld::World(), console, [this] {
                                auto created = std::make_unique<CountingSession>();

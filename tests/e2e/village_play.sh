@@ -85,9 +85,9 @@ wait_until "seen Ann '{npc=0 x=160 y=200 facing=2 headFacing=2 action=4}'"
     fail "the guard's walk: $(grep -o '{npc=0 [^}]*}' "$WORK/Ann.out" | sort -u)"
 
 # The bread reaches Hobb, and his conversation changes.
-wait_until "ask_hobb; sleep 0.2; [[ \"\$(hobb 0)\" == *Fresh* ]]" 45
-ask_hobb
-wait_until "[[ \"\$(hobb 2)\" == *feast* ]]"
+answers() { grep -c "^NpcText entry=2 npc=2 " "$WORK/Ann.out"; }
+hobb_now() { local n; n=$(answers); ask_hobb; wait_until "[ \$(answers) -gt $n ]"; hobb 0; }
+wait_until '[[ "$(hobb_now)" == *Fresh* ]]' 45
 [ "$(hobb 0)" = 'NpcText entry=0 npc=2 links=[1,2] flag=1 linkCount=2 text="Fresh loaves from Mara'\''s oven, two coppers each!"' ] ||
     fail "Hobb with the bread: $(hobb 0)"
 [ "$(hobb 2)" = 'NpcText entry=2 npc=2 links=[0] flag=1 linkCount=1 text="Tonight we feast at the Sleeping Boar!"' ] ||
