@@ -40,8 +40,7 @@ TEST(ErBotGameText, EachServerMessageIsOneLineWithItsFields) {
     nearby.Add(0xFFFFFFFF, -300, 299, 255, 0xFFFFFFFF, 0);
     NpcUpdateMessage npcs(kMsgNpcUpdate);
     npcs.Add(4, 160, 120, 0, 2, 3, 1);
-    const auto nearbyBytes = Bytes(nearby.bytes().begin(), nearby.bytes().end());
-    const auto npcBytes = Bytes(npcs.bytes().begin(), npcs.bytes().end());
+    const Bytes nearbyBytes = Of(nearby.bytes()), npcBytes = Of(npcs.bytes());
     Bytes lying = Cut(nearbyBytes, 8 + 21);
     PutU32(&lying[4], 3);  // says three, holds one
     MessageMapEntry entry{};
@@ -49,11 +48,7 @@ TEST(ErBotGameText, EachServerMessageIsOneLineWithItsFields) {
     entry.links[0] = 2, entry.links[1] = -1, entry.linkCount = 2, entry.flag = 1;
     MessageMapEntry tooMany = entry;
     tooMany.linkCount = 9;
-    struct Case {
-        Bytes message;
-        std::string line;
-    };
-    const Case cases[] = {
+    const std::pair<Bytes, std::string> cases[] = {
         {Of(BuildPlayerJoined(0x1234, "Ann")), "PlayerJoined player=0x00001234 name=\"Ann\""},
         // Windows-1252 becomes UTF-8; controls, quotes and backslashes are spelled out.
         {Of(BuildPlayerJoined(1, "\x80\xE9\x01\"\\\x7F\x81")),
@@ -94,10 +89,8 @@ TEST(ErBotGameText, EachServerMessageIsOneLineWithItsFields) {
         {Bytes{1, 2, 3}, "Message size=3 bytes=010203"},
         {Bytes{}, "Message size=0 bytes="},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        EXPECT_EQ(FormatGameMessage(c.message), c.line);
-    }
+    for (const auto& [message, line] : cases)
+        EXPECT_EQ(FormatGameMessage(message), line);
 }
 
 TEST(ErBotGameText, LongMessagesShowTheirFirst64BytesAsHex) {
@@ -106,9 +99,9 @@ TEST(ErBotGameText, LongMessagesShowTheirFirst64BytesAsHex) {
     std::string hex;
     for (int i = 0; i < 60; ++i)
         hex += "ab";
-    EXPECT_EQ(FormatGameMessage(unknown), "Message type=99 size=100 bytes=63000000" + hex + "...");
-    EXPECT_EQ(HexBytes(unknown, 2), "6300...");
-    EXPECT_EQ(HexBytes(Bytes{0, 255}, 2), "00ff");
+    EXPECT_EQ(
+        std::tuple(FormatGameMessage(unknown), HexBytes(unknown, 2), HexBytes(Bytes{0, 255}, 2)),
+        std::tuple("Message type=99 size=100 bytes=63000000" + hex + "...", "6300...", "00ff"));
 }
 
 TEST(ErBotGameText, ClientMessagesAreBuiltAsTheServerReadsThemAndPrintedAsSent) {
@@ -119,24 +112,15 @@ TEST(ErBotGameText, ClientMessagesAreBuiltAsTheServerReadsThemAndPrintedAsSent) 
     EXPECT_EQ(ReadPlayerTag(BuildTagRequest(77)), 77u);
     EXPECT_EQ(ReadNpcTextRequest(BuildNpcTextRequest(9, 49)), (NpcTextRequest{9, 49}));
 
-    struct ChatCase {
-        std::string text;
-        size_t size;
-        std::string read;
-    };
-    const ChatCase chats[] = {
+    const std::tuple<std::string, size_t, std::string> chats[] = {
         {"hello", 14, "hello"},
         {"", 9, ""},
         {std::string("cut\0here", 8), 12, "cut"},
-        {std::string(600, 'x'), 8 + 499 + 1, std::string(499, 'x')},
-    };
-    for (const ChatCase& c : chats) {
-        const auto chat = BuildChatRequest(c.text);
-        EXPECT_EQ(chat.size(), c.size);
-        EXPECT_EQ(chat.back(), 0);
-        EXPECT_EQ(ReadChat(chat), c.read);
+        {std::string(600, 'x'), 8 + 499 + 1, std::string(499, 'x')}};
+    for (const auto& [text, size, read] : chats) {
+        const auto chat = BuildChatRequest(text);
+        EXPECT_EQ(std::tuple(chat.size(), chat.back(), ReadChat(chat)), std::tuple(size, 0, read));
     }
-
     const std::pair<Bytes, std::string> sent[] = {
         {Of(BuildTagRequest(5)), "PlayerTag tag=5"},
         {BuildChatRequest("a \x01 b"), "Chat text=\"a \\x01 b\""},
@@ -148,38 +132,29 @@ TEST(ErBotGameText, ClientMessagesAreBuiltAsTheServerReadsThemAndPrintedAsSent) 
         EXPECT_EQ(FormatClientMessage(bytes), line);
 }
 
-TEST(ErBotGameText, TypesHaveNamesAndNamesHaveTypes) {
-    const std::pair<uint32_t, const char*> named[] = {
-        {2, "PlayerJoined"},  {3, "PlayerLeft"},   {4, "Welcome"},   {5, "PlayerMoving"},
-        {6, "PlayerStopped"}, {7, "RateSettings"}, {8, "PlayerTag"}, {9, "Chat"},
-        {10, "SkyWeather"},   {11, "NpcText"},     {14, "NpcSay"},   {15, "NearbyPlayers"},
-        {16, "NpcUpdate"},
-    };
-    for (const auto& [type, name] : named) {
-        EXPECT_EQ(MessageTypeName(type), name);
-        EXPECT_EQ(ParseMessageType(name), type);
-    }
+TEST(ErBotGameText, TypesHaveNamesAndNamesHaveTypesAndResultsAreShownInHexWithTheirNames) {
+    // clang-format off
+    const std::pair<uint32_t, const char*> named[] = {{2, "PlayerJoined"}, {3, "PlayerLeft"}, {4, "Welcome"}, {5, "PlayerMoving"},
+        {6, "PlayerStopped"}, {7, "RateSettings"}, {8, "PlayerTag"}, {9, "Chat"}, {10, "SkyWeather"}, {11, "NpcText"},
+        {14, "NpcSay"}, {15, "NearbyPlayers"}, {16, "NpcUpdate"}};
+    // clang-format on
+    for (const auto& [type, name] : named)
+        EXPECT_EQ(std::pair(MessageTypeName(type), ParseMessageType(name)),
+                  std::pair(std::optional<std::string_view>(name), std::optional(type)));
     for (uint32_t type : {0u, 1u, 12u, 13u, 17u, 0xFFFFFFFFu})
         EXPECT_EQ(MessageTypeName(type), std::nullopt) << type;
-    EXPECT_EQ(ParseMessageType("npcupdate"), 16u);
-    EXPECT_EQ(ParseMessageType("NEARBYPLAYERS"), 15u);
-    EXPECT_EQ(ParseMessageType("12"), 12u);
+    EXPECT_EQ(std::vector({ParseMessageType("npcupdate"), ParseMessageType("NEARBYPLAYERS"),
+                           ParseMessageType("12")}),
+              (std::vector<std::optional<uint32_t>>{16, 15, 12}));
     for (const char* bad : {"", "x", "Npc", "-1", "1234567890", "1e3"})
         EXPECT_EQ(ParseMessageType(bad), std::nullopt) << bad;
-}
-
-TEST(ErBotGameText, ResultsAreShownInHexWithTheirNames) {
-    const std::pair<int32_t, const char*> cases[] = {
-        {0, "0x00000000 (S_OK)"},
-        {int32_t(0x80004005), "0x80004005 (E_FAIL)"},
-        {int32_t(0x80158300), "0x80158300 (DPNERR_INVALIDAPPLICATION)"},
-        {int32_t(0x80158260), "0x80158260 (DPNERR_HOSTREJECTEDCONNECTION)"},
-        {int32_t(0x80158410), "0x80158410 (DPNERR_INVALIDPASSWORD)"},
-        {int32_t(0x80158460), "0x80158460 (DPNERR_INVALIDVERSION)"},
-        {int32_t(0x80151234), "0x80151234"},
-    };
-    for (const auto& [code, text] : cases)
-        EXPECT_EQ(HResultText(code), text);
+    // clang-format off
+    const std::pair<uint32_t, const char*> results[] = {{0, "0x00000000 (S_OK)"}, {0x80004005, "0x80004005 (E_FAIL)"},
+        {0x80158300, "0x80158300 (DPNERR_INVALIDAPPLICATION)"}, {0x80158260, "0x80158260 (DPNERR_HOSTREJECTEDCONNECTION)"},
+        {0x80158410, "0x80158410 (DPNERR_INVALIDPASSWORD)"}, {0x80158460, "0x80158460 (DPNERR_INVALIDVERSION)"}, {0x80151234, "0x80151234"}};
+    // clang-format on
+    for (const auto& [code, text] : results)
+        EXPECT_EQ(HResultText(int32_t(code)), text);
 }
 
 }  // namespace

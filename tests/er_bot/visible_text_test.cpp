@@ -10,28 +10,20 @@ namespace er_bot {
 namespace {
 
 TEST(ErBotVisibleText, Utf8AndUtf16ConvertBothWaysAndMalformedInputBecomesReplacement) {
-    const std::pair<std::string, std::u16string> valid[] = {
-        {"", u""},
-        {"Ann", u"Ann"},
-        {"Zoë", u"Zo\u00EB"},
-        {"€", u"\u20AC"},
-        {"\xF0\x9F\x98\x80", u"\U0001F600"},
-        {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-    };
+    // clang-format off
+    const std::pair<std::string, std::u16string> valid[] = {{"", u""}, {"Ann", u"Ann"}, {"Zoë", u"Zo\u00EB"}, {"€", u"\u20AC"},
+        {"\xF0\x9F\x98\x80", u"\U0001F600"}, {std::string("a\0b", 3), std::u16string(u"a\0b", 3)}};
+    // clang-format on
     for (const auto& [utf8, utf16] : valid) {
         EXPECT_EQ(Utf8ToUtf16(utf8), utf16) << utf8;
         EXPECT_EQ(Utf16ToUtf8(utf16), utf8) << utf8;
     }
-    const std::pair<std::string, std::u16string> malformed[] = {
-        {"\xFF", u"\uFFFD"},
-        {"\x80x", u"\uFFFDx"},
-        {"\xC3", u"\uFFFD"},                                // cut short
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong
-        {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // a surrogate
-        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
-        {"\xF5\x80", u"\uFFFD\uFFFD"},
-    };
+    // clang-format off
+    const std::pair<std::string, std::u16string> malformed[] = {{"\xFF", u"\uFFFD"}, {"\x80x", u"\uFFFDx"},
+        {"\xC3", u"\uFFFD"} /* cut short */, {"\xC0\xAF", u"\uFFFD\uFFFD"}, {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"} /* overlong */,
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"} /* a surrogate */, {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"} /* past U+10FFFF */,
+        {"\xF5\x80", u"\uFFFD\uFFFD"}};
+    // clang-format on
     for (const auto& [utf8, utf16] : malformed)
         EXPECT_EQ(Utf8ToUtf16(utf8), utf16);
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
@@ -39,13 +31,10 @@ TEST(ErBotVisibleText, Utf8AndUtf16ConvertBothWaysAndMalformedInputBecomesReplac
 }
 
 TEST(ErBotVisibleText, ControlsQuotesAndBackslashesAreSpelledOut) {
-    const std::pair<std::u16string, std::string> cases[] = {
-        {u"plain", "plain"},
-        {u"a\nb\tc\x1B[31m", "a\\x0Ab\\x09c\\x1B[31m"},
-        {u"\x7F\x80\x9F\xA0", "\\x7F\\x80\\x9F\u00A0"},
-        {u"say \"hi\" \\o/", "say \\\"hi\\\" \\\\o/"},
-        {u"Zo\u00EB \u20AC", "Zoë €"},
-    };
+    // clang-format off
+    const std::pair<std::u16string, std::string> cases[] = {{u"plain", "plain"}, {u"a\nb\tc\x1B[31m", "a\\x0Ab\\x09c\\x1B[31m"},
+        {u"\x7F\x80\x9F\xA0", "\\x7F\\x80\\x9F\u00A0"}, {u"say \"hi\" \\o/", "say \\\"hi\\\" \\\\o/"}, {u"Zo\u00EB \u20AC", "Zoë €"}};
+    // clang-format on
     for (const auto& [text, shown] : cases)
         EXPECT_EQ(Visible(text), shown);
     EXPECT_EQ(VisibleCp1252("\x80\xE9\x01\x81"), "€é\\x01\\x81");

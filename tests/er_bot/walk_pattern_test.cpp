@@ -18,10 +18,9 @@ TEST(ErBotWalkPattern, EveryPlayerStaysInsideItsAreaAtWalkingPaceFacingItsWay) {
             for (double t = 0; t < 20; t += 1.37) {
                 SCOPED_TRACE("player " + std::to_string(index) + " at " + std::to_string(t));
                 const WalkPoint p = WalkAt(pattern, index, t);
-                EXPECT_GE(p.x, area.left);
-                EXPECT_LT(p.x, area.left + area.size);
-                EXPECT_GE(p.y, area.top);
-                EXPECT_LT(p.y, area.top + area.size);
+                EXPECT_TRUE(p.x >= area.left && p.x < area.left + area.size && p.y >= area.top &&
+                            p.y < area.top + area.size)
+                    << p.x << "," << p.y;
                 // Over a tenth of a second the player covers a tenth of its speed (a chord of
                 // the circle, a little shorter than the arc).
                 const WalkPoint q = WalkAt(pattern, index, t + 0.1);
@@ -43,29 +42,23 @@ TEST(ErBotWalkPattern, EveryPlayerStaysInsideItsAreaAtWalkingPaceFacingItsWay) {
 }
 
 TEST(ErBotWalkPattern, SpreadHomesCoverTheWholeAreaAndCrowdHomesOneBox) {
-    // Every 300 x 300 cell of the spread area gets some of the first thousand players.
+    // Every 300 x 300 cell of the spread area gets some of the first thousand players, and no
+    // two of them share a home.
     std::set<std::pair<int, int>> cells;
+    std::set<std::pair<float, float>> homes;
     for (uint32_t index = 0; index < 1000; ++index) {
         const WalkPoint home = HomeOf(Pattern::kSpread, index);
-        cells.emplace(int(home.x / 300), int(home.y / 300));
+        cells.emplace(int(home.x / 300), int(home.y / 300)), homes.emplace(home.x, home.y);
     }
-    EXPECT_EQ(cells.size(), 100u);
+    EXPECT_EQ(std::pair(cells.size(), homes.size()), std::pair(size_t(100), size_t(1000)));
     // Every crowd player is within 300 units of every other on both axes: each sees the others.
     for (uint32_t a = 0; a < 200; a += 3) {
         for (uint32_t b = 0; b < 200; b += 5) {
             const WalkPoint p = WalkAt(Pattern::kCrowd, a, a * 0.1);
             const WalkPoint q = WalkAt(Pattern::kCrowd, b, b * 0.3);
-            EXPECT_LT(std::fabs(p.x - q.x), 300.0f);
-            EXPECT_LT(std::fabs(p.y - q.y), 300.0f);
+            EXPECT_TRUE(std::fabs(p.x - q.x) < 300.0f && std::fabs(p.y - q.y) < 300.0f) << a << b;
         }
     }
-    // No two of the first thousand spread players share a home.
-    std::set<std::pair<float, float>> homes;
-    for (uint32_t index = 0; index < 1000; ++index) {
-        const WalkPoint home = HomeOf(Pattern::kSpread, index);
-        homes.emplace(home.x, home.y);
-    }
-    EXPECT_EQ(homes.size(), 1000u);
     EXPECT_EQ(HomeOf(Pattern::kSpread, 0), (WalkPoint{1500, 1500, 0}));
 }
 
