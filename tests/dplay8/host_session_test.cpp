@@ -27,10 +27,10 @@ const Guid kInstance = *ParseGuid("{94BE8123-A1AB-48FB-A2E7-23859E658936}");
 const SendOptions kGuaranteed{.guaranteed = true};
 
 HostConfig Config(uint32_t max_players = 0) {
-    HostConfig c;
-    c.application = kApplication, c.instance = kInstance, c.session_name = u"Ember Realms";
-    c.max_players = max_players;
-    return c;
+    return {.application = kApplication,
+            .instance = kInstance,
+            .max_players = max_players,
+            .session_name = u"Ember Realms"};
 }
 
 // The host's events as "+3 Alice; m3 1 2 3 g; i3 Alicia; -3 r1; ", by name table index.
@@ -97,9 +97,10 @@ TEST(Dplay8HostSession, AJoinedClientHasItsNameTableTalksRenamesAndLeavesOnce) {
     EXPECT_EQ(std::pair(sim.host.player_count(), sim.host.connection_count()), std::pair(1ul, 1ul));
 
     ASSERT_TRUE(alice.session->Send(Bytes{1, 2, 3}, kGuaranteed, sim.now()));
-    EXPECT_TRUE(sim.host.Send(id, Bytes{9, 8}, kGuaranteed, sim.now()));
-    EXPECT_FALSE(sim.host.Send(id + 1, Bytes{9, 8}, kGuaranteed, sim.now()));
-    EXPECT_FALSE(sim.host.Send(server, Bytes{9}, kGuaranteed, sim.now()));
+    EXPECT_EQ(std::tuple(sim.host.Send(id, Bytes{9, 8}, kGuaranteed, sim.now()),
+                         sim.host.Send(id + 1, Bytes{9, 8}, kGuaranteed, sim.now()),
+                         sim.host.Send(server, Bytes{9}, kGuaranteed, sim.now())),
+              std::tuple(true, false, false));
     ASSERT_TRUE(Until(sim, 5000, [&] { return alice.messages == std::vector<Bytes>{{9, 8}}; }));
     ASSERT_TRUE(alice.session->SetName(u"Alicia", 0x5151, sim.now()));
     ASSERT_TRUE(Until(sim, 5000, [&] { return Find(alice, ClientEventType::kInfoUpdated); }));
@@ -110,8 +111,9 @@ TEST(Dplay8HostSession, AJoinedClientHasItsNameTableTalksRenamesAndLeavesOnce) {
     ASSERT_TRUE(Until(sim, 5000, [&] { return alice.session->ended(); }));
     EXPECT_EQ(alice.events.back().reason, DisconnectReason::kClosedLocally);
     ASSERT_TRUE(Until(sim, 60000, [&] { return sim.host.connection_count() == 0; }));
-    EXPECT_EQ(sim.host.player_count(), 0u);
-    EXPECT_FALSE(sim.host.Send(id, Bytes{1}, kGuaranteed, sim.now()));
+    EXPECT_EQ(
+        std::pair(sim.host.player_count(), sim.host.Send(id, Bytes{1}, kGuaranteed, sim.now())),
+        std::pair(0ul, false));
     EXPECT_EQ(Log(sim), "+3 Alice; m3 1 2 3 g; i3 Alicia; -3 r1; ");
     // The traffic totals: what left the host is on the wire; one message each way.
     HostTraffic sent;
@@ -176,8 +178,7 @@ TEST(Dplay8HostSession, RefusedRequestsGetConnectFailedWithTheirCode) {
         ASSERT_TRUE(Until(sim, 10000, [&] { return Find(bob, ClientEventType::kConnectFailed); }));
         EXPECT_EQ(Find(bob, ClientEventType::kConnectFailed)->result, expected);
         sim.RunFor(10000);
-        EXPECT_TRUE(sim.host_events.empty());
-        EXPECT_TRUE(bob.session->ended());
+        EXPECT_TRUE(sim.host_events.empty() && bob.session->ended());
     }
 }
 
@@ -260,8 +261,8 @@ TEST(Dplay8HostSession, AJoinThatCannotBeReadIsRefusedAndNothingLargeComesBefore
     ASSERT_TRUE(raw.Send(request, {.guaranteed = true, .user_flags = kCommandUser1}, sim.now()));
     ASSERT_TRUE(Until(sim, 5000, [&] { return !got.empty(); }));
     EXPECT_EQ(DecodeConnectFailed(got[0]), (ConnectFailed{kErrGeneric, {}}));
-    EXPECT_TRUE(Until(sim, 5000, [&] { return raw.state() == ConnectionState::kClosed; }));
-    EXPECT_TRUE(sim.host_events.empty());
+    EXPECT_TRUE(Until(sim, 5000, [&] { return raw.state() == ConnectionState::kClosed; }) &&
+                sim.host_events.empty());
 
     // Before joining a peer may send its join request and no more than 64 KiB; a player may.
     auto big = RawClient(sim, {0x0D000003, 2302}, 10);
@@ -290,8 +291,7 @@ TEST(Dplay8HostSession, AForgedConnectFromAPlayersAddressDoesNotEndItsConnection
     EXPECT_TRUE(sim.host.Send(alice.session->dpnid(), Bytes{2, 4}, kGuaranteed, sim.now()));
     ASSERT_TRUE(Until(sim, 5000, [&] { return alice.messages.size() == 1; }));
     EXPECT_EQ(Log(sim), "+3 Alice; m3 4 2 g; ");
-    EXPECT_GE(sim.host.counters().restarts_refused, 3u);
-    EXPECT_EQ(sim.host.connection_count(), 1u);
+    EXPECT_TRUE(sim.host.counters().restarts_refused >= 3 && sim.host.connection_count() == 1);
 }
 
 // The answer leaves from the session's socket, where clients will connect.
@@ -328,8 +328,8 @@ TEST(Dplay8HostSession, EnumerationIsAnsweredFromTheSessionSocketForOurApplicati
     sim.RunFor(1000);
     EXPECT_EQ(std::vector({answered(0x7F000001, 5), answered(0x04040404, 5)}),
               (std::vector<size_t>{2, 3}));
-    EXPECT_EQ(sim.host.counters().enum_replies_refused, 4u + 1 + 3 + 5 + 3 + 2);
-    EXPECT_EQ(sim.host.connection_count(), 0u);
+    EXPECT_EQ(std::pair(sim.host.counters().enum_replies_refused, sim.host.connection_count()),
+              std::pair(uint64_t(4 + 1 + 3 + 5 + 3 + 2), 0ul));
     sim.host.Close(sim.now());
     EXPECT_EQ(answered(0x05050505, 1), 0u);
 }
@@ -363,9 +363,9 @@ TEST(Dplay8HostSession, AClientsMessageRateIsLimitedAndAFlooderIsDisconnected) {
             flooder.session->Send(Bytes{1}, kGuaranteed, sim.now());
         sim.RunFor(1000);
     }
-    EXPECT_EQ(received(calm), 100);
-    EXPECT_EQ(sim.host.counters().flooders_disconnected, 1u);
-    EXPECT_EQ(sim.host.Players(), std::vector{calm.session->dpnid()});
+    EXPECT_EQ(
+        std::tuple(received(calm), sim.host.counters().flooders_disconnected, sim.host.Players()),
+        std::tuple(100l, uint64_t(1), std::vector{calm.session->dpnid()}));
 
     config.limits.message_rate = 0;  // no limit
     HostSimulation unlimited(config);
@@ -480,8 +480,9 @@ TEST(Dplay8OrderedDispatcher, ASlowPlayerDoesNotHoldUpAnother) {
     pool.Post(Item(1, 0));
     pool.Post(Item(1, 1));  // queued behind the blocked one, on no other thread
     pool.Post(Item(2, 0));
-    EXPECT_EQ(other_done.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(slow_runs.load(), 1);
+    EXPECT_EQ(
+        std::pair(other_done.get_future().wait_for(std::chrono::seconds(5)), slow_runs.load()),
+        std::pair(std::future_status::ready, 1));
     release.set_value();
     pool.Drain();
     EXPECT_EQ(slow_runs.load(), 2);
