@@ -29,10 +29,10 @@ TEST_F(ConsoleCommandsTest, InitialiseShowsTheSettingsAndAppliesTheFieldTexts) {
         return std::tuple(model.Text(SessionName), model.Text(PortNumber),
                           model.Text(PlayersInGame));
     };
-    EXPECT_EQ(shown(), std::tuple("Dragon Keep", "25857", "0"));
-    EXPECT_EQ(Rates(rates), std::tuple(50.0f, 0, 50, 60.0f));
+    EXPECT_EQ(
+        std::tuple(shown(), Rates(rates), rateMessages.size()),
+        std::tuple(std::tuple("Dragon Keep", "25857", "0"), std::tuple(50.0f, 0, 50, 60.0f), 0u));
     EXPECT_FLOAT_EQ(clock.ticksPerHour, 41.666668f);
-    EXPECT_TRUE(rateMessages.empty());
     players = 3;
     commands.Initialise("x", 0);
     EXPECT_EQ(shown(), std::tuple("x", "", "3"));
@@ -46,9 +46,8 @@ TEST_F(ConsoleCommandsTest, ApplyChangesReadsFourCharactersAndTellsPlayersOnlyWh
     for (auto [field, text] : fields) model.SetText(field, text);
     // clang-format on
     commands.Press(ConsoleButton::ApplyChanges);
-    EXPECT_EQ(Rates(rates), std::tuple(1234.0f, 77, 9999, 0.0f));
-    EXPECT_FLOAT_EQ(clock.ticksPerHour, 1.0f);
-    EXPECT_TRUE(rateMessages.empty());
+    EXPECT_EQ(std::tuple(Rates(rates), clock.ticksPerHour, rateMessages.size()),
+              std::tuple(std::tuple(1234.0f, 77, 9999, 0.0f), 1.0f, 0u));
     players = 2;
     commands.Press(ConsoleButton::ApplyChanges);
     EXPECT_EQ(rateMessages, (std::vector<std::pair<float, float>>{{1234.0f, 0.0f}}));
@@ -142,13 +141,12 @@ TEST(PlayerListTest, LinesFollowTheirPlayersAndAFullTableAddsNoLine) {
     PlayerList list(model), fullList(full);
     int changes = 0;
     model.SetObserver([&](ConsoleModel::Change, ConsoleField) { ++changes; });
-    list.Add(101, "first"), list.Add(202, "second"), list.Add(303, "third");
-    list.Remove(202);
+    list.Add(101, "first"), list.Add(202, "second"), list.Add(303, "third"), list.Remove(202);
     list.Remove(999);                               // unknown: nothing happens
     model.DeletePlayerLine(7);                      // no such line
     model.SetText(ConsoleField::GameTime, "0:00");  // unchanged text: no notification
-    EXPECT_EQ(model.PlayerLines(), (std::vector<std::string>{"first", "third"}));
-    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(std::pair(model.PlayerLines(), changes),
+              std::pair(std::vector<std::string>{"first", "third"}, 4));
     list.Add(404, "fourth");  // reuses the freed slot, appended as the last line
     const std::optional<DPNID> expected[] = {std::nullopt, 101, 303, 404, std::nullopt};
     for (int line = -1; line < 4; ++line)
@@ -157,8 +155,8 @@ TEST(PlayerListTest, LinesFollowTheirPlayersAndAFullTableAddsNoLine) {
     EXPECT_FALSE(list.PlayerAtLine(0));
     for (DPNID id = 1; id <= PlayerList::kSlots + 1; ++id)
         fullList.Add(id, "p");
-    EXPECT_EQ(full.PlayerLines().size(), size_t(PlayerList::kSlots));
-    EXPECT_EQ(fullList.PlayerAtLine(PlayerList::kSlots - 1), DPNID(PlayerList::kSlots));
+    EXPECT_EQ(std::pair(full.PlayerLines().size(), fullList.PlayerAtLine(PlayerList::kSlots - 1)),
+              std::pair(size_t(PlayerList::kSlots), std::optional<DPNID>(PlayerList::kSlots)));
 }
 
 }  // namespace

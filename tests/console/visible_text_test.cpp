@@ -20,21 +20,14 @@ using namespace std::string_literals;  // names may hold NUL bytes
 
 TEST(VisibleTextTest, ControlCharactersAndBackslashesAreWrittenAsEscapes) {
     // clang-format off
-    const struct { std::string name, shown; const char* label; } cases[] = {
-        {"", "", "empty"},
-        {"Ann", "Ann", "plain"},
-        {"\x1B[2J\x1B[H", "\\x1B[2J\\x1B[H", "clear screen, cursor home"},
-        {"\x1B]0;pwned\x07", "\\x1B]0;pwned\\x07", "OSC window title ended by BEL"},
-        {"Bob\r\nZed", "Bob\\x0D\\x0AZed", "CR LF"},
-        {"a\tb\bc\x7F", "a\\x09b\\x08c\\x7F", "tab, backspace, DEL"},
-        {"\0x\x1F"s, "\\x00x\\x1F", "NUL and the last C0 byte"},
-        {"\x81\x8D\x8F\x90\x9D", "\\x81\\x8D\\x8F\\x90\\x9D", "the five undefined bytes become C1 controls"},
+    const struct { std::string name, shown; const char* label; } cases[] = {{"", "", "empty"}, {"Ann", "Ann", "plain"},
+        {"\x1B[2J\x1B[H", "\\x1B[2J\\x1B[H", "clear screen, cursor home"}, {"\x1B]0;pwned\x07", "\\x1B]0;pwned\\x07", "OSC window title ended by BEL"},
+        {"Bob\r\nZed", "Bob\\x0D\\x0AZed", "CR LF"}, {"a\tb\bc\x7F", "a\\x09b\\x08c\\x7F", "tab, backspace, DEL"},
+        {"\0x\x1F"s, "\\x00x\\x1F", "NUL and the last C0 byte"}, {"\x81\x8D\x8F\x90\x9D", "\\x81\\x8D\\x8F\\x90\\x9D", "the five undefined bytes become C1 controls"},
         {"\x80\x8A\x9B\x9F", "\x80\x8A\x9B\x9F", "euro, S caron, single guillemet, Y diaeresis stay"},
         {"Jos\xE9 M\xFCller \xC6\xF8\xDF", "Jos\xE9 M\xFCller \xC6\xF8\xDF", "accented letters stay"},
-        {"\xA0\xFF~ ", "\xA0\xFF~ ", "no-break space, y diaeresis, tilde, space stay"},
-        {"C:\\dir", "C:\\\\dir", "a backslash is doubled"},
-        {"\\x1B", "\\\\x1B", "typed \\x1B differs from ESC"},
-    };
+        {"\xA0\xFF~ ", "\xA0\xFF~ ", "no-break space, y diaeresis, tilde, space stay"}, {"C:\\dir", "C:\\\\dir", "a backslash is doubled"},
+        {"\\x1B", "\\\\x1B", "typed \\x1B differs from ESC"}};
     // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(VisibleText(c.name), c.shown) << c.label;
@@ -55,13 +48,9 @@ TEST(VisibleTextTest, EveryByteIsEscapedExactlyWhenItIsAControl) {
 
 TEST(TerminalTextTest, TheTerminalReadsAndWritesUtf8) {
     // clang-format off
-    const struct { std::string text, utf8; const char* label; } cases[] = {
-        {"", "", "empty"},
-        {"players\n", "players\n", "ASCII as it is"},
-        {"Caf\xE9 \xDF", "Caf\xC3\xA9 \xC3\x9F", "Latin-1 letters"},
-        {"\x80\x9C\x9F", "\xE2\x82\xAC\xC5\x93\xC5\xB8", "the code page's 0x80-0x9F characters"},
-        {"\xC2\x9B[2J", "\xC3\x82\xE2\x80\xBA[2J", "A circumflex and a guillemet stay two letters, not CSI"},
-    };
+    const struct { std::string text, utf8; const char* label; } cases[] = {{"", "", "empty"}, {"players\n", "players\n", "ASCII as it is"},
+        {"Caf\xE9 \xDF", "Caf\xC3\xA9 \xC3\x9F", "Latin-1 letters"}, {"\x80\x9C\x9F", "\xE2\x82\xAC\xC5\x93\xC5\xB8", "the code page's 0x80-0x9F characters"},
+        {"\xC2\x9B[2J", "\xC3\x82\xE2\x80\xBA[2J", "A circumflex and a guillemet stay two letters, not CSI"}};
     // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(TextToTerminal(c.text), c.utf8) << c.label;

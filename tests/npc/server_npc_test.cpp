@@ -75,22 +75,13 @@ TEST_F(LoadDefinitionTest, AppliesTheKeysOfTheFirstMatchingDefinitionAndLogsAMis
     const std::string pad45(45, ' ');
     // clang-format off
     const struct { std::string file; const char* name; int32_t type; float speed; } cases[] = {
-        {"[NAME]\nguard\n[TYPE]\nstill\n[SPEED]\n60\n", "guard", kStill, 60},
-        {"[NAME]\nguard\n[TYPE]\npersonscript still\n", "guard", kPerson, 35},
-        {"[NAME]\nguard\n[TYPE]\nheadturn still\n", "guard", kHead, 35},
-        {"[NAME]\nguard\n[TYPE]\nStill HEADTURN walker\n[SPEED]\nquick\n", "guard", U, 0},
-        {"[NAME]\nguard\nx[TYPE]x\nstill\n  [SPEED]:\n 9\n[SPEED]\n25\n", "guard", kStill, 25},
-        {"[NAME]\nguard\n[SPEED]\n15\n", "smith", U, 35},
-        {"", "guard", U, 35},
-        {twoGuards, "guard", U, 10},
-        {twoGuards, nullptr, U, 10},
-        {"[NAME]\nguard2\n[SPEED]\n20\n[NAME]\nguard\n[SPEED]\n10\n", "guard", U, 20},
-        {"[NAME]\nguard\n[SPEED]\n[TYPE]\nstill\n", "guard", U, 0},
-        {"[NAME]\nguard\n[TYPE]\n[NAME] still\n[SPEED]\n12\n", "guard", kStill, 12},
-        {"[NAME]\nguard\n[TYPE]\nheadturn [SPEED]\n70\n", "guard", kHead, 70},
-        {"[NAME]\nguard\n[TYPE][SPEED]\nstill\n33\n", "guard", kStill, 35},
-        {"[NAME]\n[NAME]\nguard\n[SPEED]\n9\n", "guard", U, 35},
-        {"[NAME]\nbob\n[NAME]\nguard\n[SPEED]\n9\n", "guard", U, 9},
+        {"[NAME]\nguard\n[TYPE]\nstill\n[SPEED]\n60\n", "guard", kStill, 60}, {"[NAME]\nguard\n[TYPE]\npersonscript still\n", "guard", kPerson, 35},
+        {"[NAME]\nguard\n[TYPE]\nheadturn still\n", "guard", kHead, 35}, {"[NAME]\nguard\n[TYPE]\nStill HEADTURN walker\n[SPEED]\nquick\n", "guard", U, 0},
+        {"[NAME]\nguard\nx[TYPE]x\nstill\n  [SPEED]:\n 9\n[SPEED]\n25\n", "guard", kStill, 25}, {"[NAME]\nguard\n[SPEED]\n15\n", "smith", U, 35},
+        {"", "guard", U, 35}, {twoGuards, "guard", U, 10}, {twoGuards, nullptr, U, 10}, {"[NAME]\nguard2\n[SPEED]\n20\n[NAME]\nguard\n[SPEED]\n10\n", "guard", U, 20},
+        {"[NAME]\nguard\n[SPEED]\n[TYPE]\nstill\n", "guard", U, 0}, {"[NAME]\nguard\n[TYPE]\n[NAME] still\n[SPEED]\n12\n", "guard", kStill, 12},
+        {"[NAME]\nguard\n[TYPE]\nheadturn [SPEED]\n70\n", "guard", kHead, 70}, {"[NAME]\nguard\n[TYPE][SPEED]\nstill\n33\n", "guard", kStill, 35},
+        {"[NAME]\n[NAME]\nguard\n[SPEED]\n9\n", "guard", U, 35}, {"[NAME]\nbob\n[NAME]\nguard\n[SPEED]\n9\n", "guard", U, 9},
         {"[NAME]\nguard\n[TYPE]\nstill\n[SPEED]", "guard", kStill, 35},  // keys without a value
         {"[NAME]\nguard" + pad45 + "[SPEED]\n75\n", "guard", U, 75},      // a name line's 2nd piece
         {"[NAME]\nguard\n[SPEED]\n" + pad45 + "1234567\n[TYPE]\nstill\n", "guard", kStill, 1234}};
