@@ -41,13 +41,13 @@ std::unique_ptr<ControlClient> Operator(const std::string& path) {
     return nullptr;
 }
 
-// A raw connection, for what emberrealms-ctl would never send.
-int RawConnection(const std::string& path) {
+// A Unix-domain socket of `type` bound or connected to `path`.
+int UnixSocket(int type, const std::string& path, int (*attach)(int, const sockaddr*, socklen_t)) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     path.copy(address.sun_path, sizeof address.sun_path - 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = socket(AF_UNIX, type, 0);
+    EXPECT_EQ(attach(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << path;
     return fd;
 }
 
@@ -67,11 +67,7 @@ std::string RunCtl(const std::string& arguments, const std::string& input = "") 
 
 // What the server tells a service manager, in order, as `NOTIFY_SOCKET` receives it.
 struct ServiceManager {
-    explicit ServiceManager(const std::string& path) : fd(socket(AF_UNIX, SOCK_DGRAM, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    explicit ServiceManager(const std::string& path) : fd(UnixSocket(SOCK_DGRAM, path, bind)) {
         timeval wait{20, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     }
@@ -118,8 +114,9 @@ TEST(ControlSocketEndToEnd, OperatorsRunTheConsoleCommandsAndBadInputHarmsNothin
     EXPECT_NE(op->Ask("status")->find("New Rain Volume (0-60): 30\n"), std::string::npos);
 
     // An overlong line, a line cut off by a client that goes away, and more operators than
-    // the socket serves: one-line errors or nothing, and the first operator still served.
-    const int raw = RawConnection(path);
+    // the socket serves: one-line errors or nothing, and the first operator still served. A
+    // raw connection sends what emberrealms-ctl never would.
+    const int raw = UnixSocket(SOCK_STREAM, path, connect);
     const std::string overlong(5000, 'x');
     ASSERT_EQ(write(raw, (overlong + "\nstatus").data(), overlong.size() + 7),
               ssize_t(overlong.size() + 7));

@@ -57,9 +57,8 @@ TEST_F(MainObjectSetTest, OnlyPlacedNpcsMoveAndBroadcastsComeAfterMoreThanTheRat
     EXPECT_EQ(BroadcastTicks(9), (std::vector<int>{3, 6, 9}));
     rate = 0;  // an empty field: every tick
     EXPECT_EQ(BroadcastTicks(3), (std::vector<int>{1, 2, 3}));
-    for (int32_t slot : {-1, 0, 49, 50}) {
+    for (int32_t slot : {-1, 0, 49, 50})
         set.SayToNearbyPlayers(slot, 1, 2);
-    }
     EXPECT_EQ(says, (std::vector<std::vector<int32_t>>{{0, 1, 2}, {49, 1, 2}}));
 }
 

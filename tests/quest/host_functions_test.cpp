@@ -31,9 +31,8 @@ std::string Call(CXScript& engine, const std::string& call) {
     std::vector<CXValue> left;
     engine.PopValues(engine.ValueStackDepth(), left, false);
     std::string text;
-    for (const CXValue& value : left) {
+    for (const CXValue& value : left)
         text += (text.empty() ? "" : " ") + value.Text();
-    }
     return text;
 }
 
@@ -76,9 +75,8 @@ TEST_F(HostFunctionsTest, CallsTakeTheirArgumentsAndPushWhatTheyRead) {
         {"NPC_MessageMap|2147483647|1|2,3.|1|x", ""},
     };
     // clang-format on
-    for (const auto& [call, left] : cases) {
+    for (const auto& [call, left] : cases)
         EXPECT_EQ(Call(Engine(), call), left) << call;
-    }
     EXPECT_EQ(world.Log(), log);
     EXPECT_EQ(maps(), before);
     // An engine bound to no world still takes every call's arguments.
@@ -131,9 +129,8 @@ TEST_F(HostFunctionsTest, TheWorldsProgramReachesTheNpcsAndThePersonScriptStore)
                   Entry(Npc(2).messageMap[9]),
               "100 1 2,3, f1 Where to?|0, f0 Last");
     std::string files;
-    for (const PersonScriptFile& file : world.Loader().personScripts()->Files()) {
+    for (const PersonScriptFile& file : world.Loader().personScripts()->Files())
         files += file.name + (":" + std::to_string(file.lines.size())) + " ";
-    }
     EXPECT_EQ(files, "walk.txt:2 gone.txt:0 ");
     EXPECT_EQ(Count(world.Log(), "Could not open Person Script File:\nscript\\gone.txt"), 1);
 

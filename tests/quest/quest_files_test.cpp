@@ -22,9 +22,8 @@ using namespace quest_test;
 std::string QuestBytes(const std::vector<std::string>& fields) {
     std::string bytes;
     for (const std::string& field : fields) {
-        for (const char c : field) {
+        for (const char c : field)
             bytes += static_cast<char>(c ^ 0x80);
-        }
         bytes += '~';
     }
     return bytes;
@@ -34,9 +33,8 @@ std::string QuestBytes(const std::vector<std::string>& fields) {
 std::vector<std::string> OneScreen(const std::vector<std::vector<std::string>>& placements) {
     std::vector<std::string> fields = {"7", "1", "0", "0", "a", "b", "c", "d"};
     fields.push_back(std::to_string(placements.size()));
-    for (const auto& p : placements) {
+    for (const auto& p : placements)
         fields.insert(fields.end(), p.begin(), p.end());
-    }
     fields.push_back("0");
     return fields;
 }
@@ -79,9 +77,8 @@ TEST(ReadField, FlipsTheTopBitStopsAtEitherTerminatorAndKeeps499Bytes) {
         char buffer[kQuestFieldSize];
         ReadField(file, buffer);
         std::vector<std::string> fields = {buffer};
-        while (ReadField(file, buffer)) {
+        while (ReadField(file, buffer))
             fields.push_back(buffer);
-        }
         std::fclose(file);
         EXPECT_EQ(fields, expected) << EscapeText(bytes);
     }
@@ -183,9 +180,8 @@ TEST(TextEscape, EscapesBackslashQuoteAndBytesOutsidePrintableAscii) {
     EXPECT_EQ(EscapeText(text), escaped);
     EXPECT_TRUE(UnescapeText(escaped, back) && back == text);
     EXPECT_TRUE(UnescapeText("\\xab", back) && back == "\xAB");
-    for (const char* bad : {"\\", "\\q", "\\x1", "\\xG0", "end\\x"}) {
+    for (const char* bad : {"\\", "\\q", "\\x1", "\\xG0", "end\\x"})
         EXPECT_FALSE(UnescapeText(bad, back)) << bad;
-    }
 }
 
 TEST(QuestTextForm, DecodeNamesEveryItemOfTheLayout) {

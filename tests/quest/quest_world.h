@@ -68,18 +68,16 @@ public:
 // How often `part` occurs in `text`.
 inline int Count(const std::string& text, const std::string& part) {
     int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
-    }
     return count;
 }
 
 // A message-map entry as "links flag text": "2,3, f1 Where to?".
 inline std::string Entry(const MessageMapEntry& entry) {
     std::string text;
-    for (int i = 0; i < entry.linkCount; ++i) {
+    for (int i = 0; i < entry.linkCount; ++i)
         text += std::to_string(entry.links[i]) + ",";
-    }
     return text + " f" + std::to_string(entry.flag) + " " + entry.text;
 }
 

@@ -81,17 +81,15 @@ TEST(ScriptExpressionTest, TermsReadTheWorldAndExpressionsFoldStrictlyFromLeftTo
         {"3 +4", -100}, {"3 +", -100},  // the operator takes its blank on trust
         {"2147483647 + 1", INT32_MIN}, {"-2147483648 / -1", INT32_MIN},  // wraps
     };
-    for (const auto& [text, value] : cases) {
+    for (const auto& [text, value] : cases)
         EXPECT_EQ(world.Script().Evaluate(text), value) << '"' << text << '"';
-    }
     world.weather.publishedVolume = -0.03f;
     EXPECT_EQ(world.Script().TermValue("RAIN_AMOUNT"), 0);
     const std::pair<const char*, int32_t> brackets[] = {{"[7]", 6}, {"[07]", 6}, {"[12]", 11}, {"[123]", 11},
         {"NPC[1]>X", 0}, {"A[3] B[9]", 2}, {"[", -1}, {"no bracket", -1}, {"[x]", -1}, {"[-5]", -6}};
     // clang-format on
-    for (const auto& [text, index] : brackets) {
+    for (const auto& [text, index] : brackets)
         EXPECT_EQ(BracketIndex(text), index) << text;
-    }
 }
 
 TEST(ScriptReaderTest, WordsSplitAtBlanksArgumentsAtSeparatorsAndBothTakeAtMostFifty) {
@@ -266,9 +264,8 @@ TEST(ServerScriptTest, ScriptsChangeTheWorldSo) {
         {wait("WAIT_FOR(00000000000000000003, 3)"), 5, ignored}, {wait("WAIT_FOR(51, 0)"), 5, ignored}, {wait("WAIT_FOR(0, 0)"), 5, ignored}, {wait("WAIT_FOR(-3, 0)"), 5, ignored},
     };
     // clang-format on
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(Play(c.script, c.ticks, c.frameTime), c.changes) << c.script << c.ticks;
-    }
 }
 
 }  // namespace

@@ -24,9 +24,8 @@ TEST(CommandLineTest, OptionsAreReadWithTheirDefaults) {
         {{"--control-socket=s", "--no-control-socket"}, {A::Run, {"", false, false, false, 0, 1, 0, "s", true}, ""}},
         {{"--port", "1"}, {A::Error, {}, "unknown option '--port'"}}};
     // clang-format on
-    for (const auto& [args, expected] : cases) {
+    for (const auto& [args, expected] : cases)
         EXPECT_TRUE(Parse(args) == expected) << testing::PrintToString(args);
-    }
 }
 
 TEST(CommandLineTest, BadLinesAreErrors) {

@@ -14,9 +14,8 @@ namespace {
 
 TEST(SimulationDumpDue, AfterEveryKthTickAndTheLastAndOnlyTheLastForZero) {
     std::string due;
-    for (int64_t tick = 1; tick <= 7; ++tick) {
+    for (int64_t tick = 1; tick <= 7; ++tick)
         due += SimulationDumpDue(tick, 7, 3) ? "y" : "n";
-    }
     EXPECT_EQ(due, "nnynnyy");
     EXPECT_TRUE(SimulationDumpDue(5, 5, 0) && !SimulationDumpDue(4, 5, 0));
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -20,14 +22,13 @@ Summary Of(const std::vector<double>& starts, double cpu = 0.5) {
 }
 
 TEST(TickTiming, LatenessIsWhatAGapExceedsThePeriodByAndOnlyTheLastMinuteCounts) {
-    const std::tuple<const char*, std::vector<double>, Summary> cases[] = {
-        {"none", {}, {}},
+    // clang-format off
+    const std::tuple<const char*, std::vector<double>, Summary> cases[] = {{"none", {}, {}},
         {"the first has nothing to be late against", {1000}, {1, 0, 0, 0, 0.5, 0.5}},
         {"on time, and early counts as on time", {0, 50, 100, 140}, {4, 0, 0, 0, 0.5, 0.5}},
         // One tick delayed by 30 ms among four: it is the top percent and the maximum.
-        {"one delayed tick", {0, 50, 130, 180}, {4, 0, 30, 30, 0.5, 0.5}},
-        {"delayed twice", {0, 62.5, 112.5, 175}, {4, 0, 12.5, 12.5, 0.5, 0.5}},
-    };
+        {"one delayed tick", {0, 50, 130, 180}, {4, 0, 30, 30, 0.5, 0.5}}, {"delayed twice", {0, 62.5, 112.5, 175}, {4, 0, 12.5, 12.5, 0.5, 0.5}}};
+    // clang-format on
     for (const auto& [what, starts, want] : cases)
         EXPECT_EQ(Of(starts), want) << what;
 
@@ -53,22 +54,13 @@ TEST(TickTiming, PercentilesAndCpuFiguresMatchASortedMinute) {
     }
     late.erase(late.begin(), late.end() - TickTiming::kWindow);
     cpu.erase(cpu.begin(), cpu.end() - TickTiming::kWindow);
-    std::vector<double> sorted = late;
-    std::sort(sorted.begin(), sorted.end());
-    double total = 0;
-    for (double c : cpu)
-        total += c;
-    const Summary want{TickTiming::kWindow,
-                       sorted[599],
-                       sorted[1187],
-                       sorted.back(),
-                       total / double(cpu.size()),
-                       *std::max_element(cpu.begin(), cpu.end())};
+    std::sort(late.begin(), late.end());
     const Summary got = timing.Summarize();
-    EXPECT_EQ(
-        (std::tuple(got.ticks, got.lateP50Ms, got.lateP99Ms, got.lateMaxMs, got.cpuMaxMs)),
-        (std::tuple(want.ticks, want.lateP50Ms, want.lateP99Ms, want.lateMaxMs, want.cpuMaxMs)));
-    EXPECT_NEAR(got.cpuMeanMs, want.cpuMeanMs, 1e-9);
+    EXPECT_EQ((std::tuple(got.ticks, got.lateP50Ms, got.lateP99Ms, got.lateMaxMs, got.cpuMaxMs)),
+              (std::tuple(TickTiming::kWindow, late[599], late[1187], late.back(),
+                          *std::ranges::max_element(cpu))));
+    EXPECT_NEAR(got.cpuMeanMs, std::accumulate(cpu.begin(), cpu.end(), 0.0) / double(cpu.size()),
+                1e-9);
 }
 
 }  // namespace

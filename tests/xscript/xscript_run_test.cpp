@@ -36,9 +36,8 @@ TEST(XScriptRunTool, PrintsWhatTheScriptPrintsThenTheSortedVariables) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.script ? c.script : "no file") + " " + c.arguments);
         er_test::TempDir dir;
-        if (c.script != nullptr) {
+        if (c.script != nullptr)
             dir.Write("script.txt", c.script);
-        }
         const std::string command = std::string("cd '") + dir.path().string() + "' && '" +
                                     XSCRIPT_RUN_PATH + "' " + c.arguments +
                                     " script.txt > out 2> err";

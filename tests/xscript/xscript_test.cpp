@@ -45,9 +45,8 @@ TEST(XScriptValue, NumbersConvertAndPrintLikeTheCRuntime) {
             text += '.';
             digits(text, i % 2 == 0 ? 6 : length(random));
         }
-        if (text.empty()) {
+        if (text.empty())
             continue;
-        }
         const double expected = std::strtod(text.c_str(), nullptr);
         ASSERT_TRUE(IsNumericText(text)) << text;
         ASSERT_EQ(TextToDouble(text), expected) << text;
@@ -114,9 +113,8 @@ TEST(XScriptValue, ToDoubleReadsTheLongestDecimalPrefix) {
         {"0." + std::string(400, '0') + "1e50", 0.0},  // underflows: the zeros outweigh e50
         // clang-format on
     };
-    for (const auto& [text, value] : cases) {
+    for (const auto& [text, value] : cases)
         EXPECT_EQ(TextToDouble(text), value) << "'" << text << "'";
-    }
 }
 
 TEST(XScriptValue, ComparisonIsNumericOnlyWhenBothTextsAreNumeric) {
@@ -203,9 +201,8 @@ std::string Tokens(const CXScript& engine) {
 // The loaded tokens of a source, then the result when not 0.
 std::string Loaded(const std::string& source, const std::vector<std::string>& functions) {
     CXScript engine;
-    for (const std::string& name : functions) {
+    for (const std::string& name : functions)
         engine.RegisterFunction(name);
-    }
     const int32_t result = engine.LoadScriptText(source);
     return result == 0 ? Tokens(engine) : Tokens(engine) + " (" + std::to_string(result) + ")";
 }
@@ -236,9 +233,8 @@ TEST(XScriptLoad, SourcesGiveTheseTokens) {
         {"x = 1;\r\ny = \"a\";\r\n", "wx s= l1 s; @2 wy s= la s;"},
         // clang-format on
     };
-    for (const auto& [source, tokens] : cases) {
+    for (const auto& [source, tokens] : cases)
         EXPECT_EQ(Loaded(source, {"print", "GetVar", "GetVarEx", ""}), tokens) << source;
-    }
 }
 
 // Every token Tokenize gives for one line, comment markers included.
@@ -264,9 +260,8 @@ TEST(XScriptTokenize, TokensMustFitTheBuffer) {
     const CXScript engine;
     char buffer[4];
     int32_t code = -1;
-    for (const auto& [start, size] : {std::pair{3, 4}, {99, 4}, {-1, 4}, {0, 0}}) {
+    for (const auto& [start, size] : {std::pair{3, 4}, {99, 4}, {-1, 4}, {0, 0}})
         EXPECT_EQ(engine.Tokenize("abc", start, buffer, size, code), 0) << start << " " << size;
-    }
     EXPECT_EQ(engine.Tokenize("abc", 0, nullptr, 4, code), 0);
 }
 
@@ -375,9 +370,8 @@ TEST(XScriptRun, ScriptsLeaveTheseVariables) {
         {"while (1)  \n{ x = 1; } y = 2;", "y=2.000000"},
     };
     // clang-format on
-    for (const auto& [source, variables] : cases) {
+    for (const auto& [source, variables] : cases)
         EXPECT_EQ(RunScript(source), variables) << source;
-    }
 }
 
 TEST(XScriptEngine, PopValuesResolvesNamesAndReportsTooFewValues) {
@@ -423,9 +417,8 @@ TEST(XScriptEngine, RunsLeaveTheseVariablesLoopsAndSteps) {
         engine.RegisterFunction("f");
         engine.LoadScriptText(c.source);
         engine.SetStepLimit(c.limit);
-        for (int i = 0; i < c.runs; ++i) {
+        for (int i = 0; i < c.runs; ++i)
             engine.Run();
-        }
         EXPECT_EQ(State(engine), c.state) << c.source;
     }
 }
