@@ -71,7 +71,8 @@ TEST_F(ConsoleCommandsTest, TerminalCommandsAnswerAndBadInputIsExplainedNeverFat
         {"frobnicate now", "unknown command 'frobnicate'; type help for the list\n"}, {"players", "0 Ann\n1 Zed\n"}, {"kick", ""},
         {"info", "info: give the LINE number that players shows\n"}, {"info -1", "info: give the LINE number that players shows\n"},
         {"info 1 2", "info: give the LINE number that players shows\n"}, {"info 9999999999", "info: give the LINE number that players shows\n"},
-        {"info 0", "info: no player on line 0\n"}, {"info 2", "info: no player on line 2\n"}, {"info  1 ", "Name: Zed\nLatency (ms) : 120 ms\nMessages Sent (normal priority) : 5\n"
+        {"info 0", "info: no player on line 0\n"}, {"info 2", "info: no player on line 2\n"},
+        {"info 123456789", "info: no player on line 123456789\n"}, {"info  1 ", "Name: Zed\nLatency (ms) : 120 ms\nMessages Sent (normal priority) : 5\n"
             "Messages Recieved (normal priority) : 7\nMessages Timed-Out (normal priority) : 1\nThroughput (Bytes/Sec) : 3400 Bytes/Sec\n"},
         {"exit", ""}};
     // clang-format on
