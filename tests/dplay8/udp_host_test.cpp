@@ -43,11 +43,9 @@ TEST(Dplay8UdpHost, EnumerateJoinTalkRemoveAndCloseWithoutWaitingOnAVanishedClie
         seen.push_back(e);
     };
     ASSERT_EQ(Start(host, record, true), 0);
-    ASSERT_NE(host.enumeration_port(), 0);
-    ASSERT_NE(host.enumeration_port(), host.port());
+    ASSERT_TRUE(host.enumeration_port() != 0 && host.enumeration_port() != host.port());
     auto found = UdpTestClient(host.enumeration_port()).Enumerate(kApplication);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->session_name, u"udp");
+    EXPECT_EQ(found ? found->session_name : u"(no answer)", u"udp");
     EXPECT_TRUE(UdpTestClient(host.port()).Enumerate(std::nullopt));
 
     UdpTestClient client(host.port()), gone(host.port());
@@ -64,8 +62,7 @@ TEST(Dplay8UdpHost, EnumerateJoinTalkRemoveAndCloseWithoutWaitingOnAVanishedClie
         EXPECT_EQ(zed, (decltype(zed){{HostEventType::kPlayerCreated, u"Zed", {}},
                                       {HostEventType::kMessage, u"", {1, 2, 3}}}));
     }
-    ASSERT_TRUE(host.Stats(client.dpnid()));
-    EXPECT_EQ(host.player_count(), 2u);
+    ASSERT_TRUE(host.Stats(client.dpnid()) && host.player_count() == 2);
     host.DestroyPlayer(client.dpnid());
     ASSERT_TRUE(client.PumpUntil(
         [&] { return client.ended() && count(HostEventType::kPlayerDestroyed) == 1; }));
@@ -79,8 +76,8 @@ TEST(Dplay8UdpHost, EnumerateJoinTalkRemoveAndCloseWithoutWaitingOnAVanishedClie
         host.Send(id, Bytes(600, 0x5A), {.guaranteed = true});
     host.Close();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
-    EXPECT_EQ(count(HostEventType::kPlayerDestroyed), 2);
-    EXPECT_EQ(host.enumeration_port(), 0);
+    EXPECT_EQ(std::pair(count(HostEventType::kPlayerDestroyed), host.enumeration_port()),
+              std::pair(2l, uint16_t(0)));
 }
 
 // Handler threads echo every message at once; each player's messages and echoes stay in order.
