@@ -3,10 +3,12 @@ PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 # Debian packages the build and the tests need (see docs/DECISIONS.md for any beyond the usual set).
 PACKAGES := cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev googletest \
-            libbenchmark-dev tshark libedit-dev libsystemd-dev pkg-config dpkg-dev lintian
+            libbenchmark-dev tshark libedit-dev libsystemd-dev pkg-config dpkg-dev lintian \
+            qt6-httpserver-dev qt6-websockets-dev python3-prometheus-client chromium nodejs
 RUN_ARGS ?= --start
 
-.PHONY: all deps configure build test bench load run clean format package village-dump
+.PHONY: all deps configure build test bench load run clean format package village-dump \
+        web-screenshot web-flood
 
 all: build
 
@@ -51,6 +53,17 @@ package: build
 # when the world changes on purpose (see docs/world-authoring.md).
 village-dump: build
 	bash tests/e2e/village_simulate.sh $(CURDIR)/$(BUILD_DIR)/bin/emberrealms-server --update
+
+# The web console's page in headless Chromium against the real server, its screenshot kept
+# for docs/web-console.md.
+web-screenshot: build
+	bash tests/e2e/web_browser.sh $(CURDIR)/$(BUILD_DIR)/bin/emberrealms-server \
+	    $(CURDIR)/$(BUILD_DIR)/bin/er-bot $(CURDIR)/docs/images/web-console.png
+
+# The game tick's lateness, quiet and under a flood of bad web console requests.
+RATE ?= 1000
+web-flood: build
+	bash bench/load/web_flood.sh $(BUILD_DIR) --rate $(RATE)
 
 run: build
 	$(BUILD_DIR)/bin/emberrealms-server --data gamedata $(RUN_ARGS)

@@ -14,12 +14,12 @@
 
 #include "net/game_messages.h"
 #include "quest/server_quest_loader.h"
-#include "xscript/xscript.h"
 #include "support/fake_session.h"
 #include "support/null_session_console.h"
 #include "support/session_test_world.h"
 #include "support/temp_dir.h"
 #include "world/game_tick.h"
+#include "xscript/xscript.h"
 
 namespace {
 
@@ -40,8 +40,9 @@ struct Village : SessionTestWorld {
             session.SendSkyWeather(sky, volume, lightning);
         };
         session.StartServer();
-        for (auto [name, x, y] : {std::tuple(u"Ann", 130.0f, 40.0f), std::tuple(u"Bob", 130.0f, 180.0f),
-                                  std::tuple(u"Cal", 800.0f, 600.0f)}) {
+        for (auto [name, x, y] :
+             {std::tuple(u"Ann", 130.0f, 40.0f), std::tuple(u"Bob", 130.0f, 180.0f),
+              std::tuple(u"Cal", 800.0f, 600.0f)}) {
             fake->Deliver(fake->Connect(name), Report(x, y));
         }
         tick.TakeFirstTickTime();
@@ -78,7 +79,8 @@ void BM_VillageTick(benchmark::State& state) {
     for (auto _ : state) {
         village.time.Advance(GameTick::kIntervalMs);
         village.tick.Run();
-        messages += village.fake->TakeSent().size();  // the session's sends, as a real one takes them
+        messages +=
+            village.fake->TakeSent().size();  // the session's sends, as a real one takes them
     }
     state.counters["npcs"] = village.npcs.npcCount;
     state.counters["script_lines"] = village.quest.script()->lineCount;

@@ -2,12 +2,16 @@
 
 #include <atomic>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 
 namespace {
 
 constexpr const char* kLogFileName = "ErrorChk.txt";
 
-HeapStatus PlatformHeapStatus() { return kHeapOk; }
+HeapStatus PlatformHeapStatus() {
+    return kHeapOk;
+}
 
 std::atomic<HeapStatusHook> heapStatusHook{&PlatformHeapStatus};
 
@@ -21,11 +25,30 @@ void WriteEntry(const char* mode, const char* text) {
     std::fclose(file);
 }
 
+std::mutex tailLock;
+std::deque<std::string> tail;
+
+void Remember(std::string entry) {
+    std::lock_guard lock(tailLock);
+    tail.push_back(std::move(entry));
+    if (tail.size() > kLogTailEntries) {
+        tail.pop_front();
+    }
+}
+
 }  // namespace
 
-void LogOpen() { WriteEntry("w", "EmberRealms error checking file initialised...\n"); }
+std::vector<std::string> LogTail() {
+    std::lock_guard lock(tailLock);
+    return {tail.begin(), tail.end()};
+}
+
+void LogOpen() {
+    WriteEntry("w", "EmberRealms error checking file initialised...\n");
+}
 
 void LogLine(const char* text) {
+    Remember(text != nullptr ? text : "");
     std::FILE* file = std::fopen(kLogFileName, "a+");
     if (file == nullptr) {
         return;
@@ -38,6 +61,7 @@ void LogLine(const char* text) {
 void LogInt(int32_t value) {
     char buffer[200] = {};
     std::snprintf(buffer, sizeof buffer, "\n%d", value);
+    Remember(buffer + 1);
     WriteEntry("a+", buffer);
 }
 

@@ -3,7 +3,10 @@
 // closes the file on its own, so the log is complete even if the process dies.
 // Entries start with their newline, so the file never ends with one.
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Truncates the log and writes its banner.
 void LogOpen();
@@ -11,6 +14,11 @@ void LogOpen();
 void LogLine(const char* text);
 // Appends the number formatted with "\n%d".
 void LogInt(int32_t value);
+
+// The last entries written since the process started (at most kLogTailEntries, oldest first),
+// kept in memory for the web console; any thread.
+inline constexpr std::size_t kLogTailEntries = 50;
+std::vector<std::string> LogTail();
 
 // Heap validation results, with the values of the Windows runtime's _heapchk.
 enum HeapStatus : int32_t {

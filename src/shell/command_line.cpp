@@ -7,6 +7,7 @@
 const char* UsageText() {
     return "usage: emberrealms-server [--data DIR] [--headless] [--start]\n"
            "                          [--control-socket PATH | --no-control-socket]\n"
+           "                          [--web-console ADDRESS:PORT]\n"
            "       emberrealms-server [--data DIR] --simulate N [--seed S] [--dump-every K]\n"
            "\n"
            "  --data DIR   run in DIR: the world's data files are read from it, and the debug\n"
@@ -18,6 +19,8 @@ const char* UsageText() {
            "               socket (default: control.sock in the runtime directory; see\n"
            "               docs/operations.md), for emberrealms-ctl\n"
            "  --no-control-socket  no control socket\n"
+           "  --web-console ADDRESS:PORT  serve the web console there, whatever the\n"
+           "               settings say (port 0: the system chooses; see docs/web-console.md)\n"
            "  --simulate N run N game ticks on a simulated clock, as fast as possible, and\n"
            "               print the world's state after tick N (see docs/simulate.md)\n"
            "  --seed S     seed of the weather's random source in a simulation (default 1)\n"
@@ -52,6 +55,25 @@ bool OptionValue(std::string_view arg, std::string_view name, int argc, const ch
 bool IsOption(std::string_view arg, std::string_view name) {
     return arg == name ||
            (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=');
+}
+
+// "ADDRESS:PORT", the address of IPv6 in brackets ("[::1]:8080").
+bool ParseListenAddress(std::string_view text, std::string& address, uint16_t& port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon == 0) {
+        return false;
+    }
+    std::string_view host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    int64_t number = 0;
+    if (host.empty() || !ParseNumber(text.substr(colon + 1), 0, 65535, number)) {
+        return false;
+    }
+    address = std::string(host);
+    port = static_cast<uint16_t>(number);
+    return true;
 }
 
 }  // namespace
@@ -103,6 +125,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                 return fail("--control-socket needs a path");
             }
             result.options.controlSocket = std::string(value);
+        } else if (IsOption(arg, "--web-console")) {
+            std::string_view value;
+            if (!OptionValue(arg, "--web-console", argc, argv, i, value) ||
+                !ParseListenAddress(value, result.options.webConsoleAddress,
+                                    result.options.webConsolePort)) {
+                return fail("--web-console needs ADDRESS:PORT (port 0: the system chooses)");
+            }
+            result.options.webConsole = true;
         } else if (IsOption(arg, "--simulate")) {
             std::string_view value;
             int64_t ticks = 0;

@@ -18,6 +18,10 @@ struct ShellOptions {
     // The control socket: its path (empty: the default place), or none at all.
     std::string controlSocket;
     bool noControlSocket = false;
+    // --web-console ADDRESS:PORT: the web console there, whatever the settings say.
+    bool webConsole = false;
+    std::string webConsoleAddress = {};
+    uint16_t webConsolePort = 0;
     bool operator==(const ShellOptions&) const = default;
 };
 

@@ -9,21 +9,25 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/control_socket_path.h"
 #include "base/debug_log.h"
 #include "console/console_commands.h"
 #include "console/console_session_view.h"
 #include "console/console_window.h"
+#include "console/control_socket.h"
 #include "console/player_info.h"
 #include "console/player_list.h"
+#include "console/terminal_commands.h"
 #include "console/terminal_console.h"
-#include "console/control_socket.h"
-#include "shell/service_notify.h"
-#include "base/control_socket_path.h"
 #include "npc/main_object_set.h"
 #include "quest/server_quest_loader.h"
 #include "shell/game_timer.h"
+#include "shell/service_notify.h"
 #include "shell/signal_bridge.h"
 #include "shell/simulation.h"
+#include "webconsole/metrics_text.h"
+#include "webconsole/web_console.h"
+#include "webconsole/world_view.h"
 #include "world/game_tick.h"
 #include "world/game_weather.h"
 #include "world/night_day.h"
@@ -84,6 +88,7 @@ int ServerShell::Run(int& argc, char** argv) {
     InitialiseConsole();
     const int exitCode = app_->exec();
     // The views go before the objects they show.
+    web_.reset();
     control_.reset();
     terminal_.reset();
     window_.reset();
@@ -112,6 +117,7 @@ void ServerShell::StartUp() {
         return options_.simulate ? options_.simulateSeed : time_.Milliseconds();
     };
     runtimeRandom_.Seed(seed());
+    startedMs_ = time_.AppTime() * 1000.0;
     LogOpen();
 
     LogLine("WinMain: Initialising Night/Day");
@@ -138,6 +144,11 @@ void ServerShell::StartUp() {
     });
 
     LogLine("WinMain: Loading map File");
+    questLoader_->onPlaced = [this](int32_t slot, int32_t, int32_t, const char* name) {
+        if (CMainObjectSet::ValidSlot(slot)) {
+            npcNames_[static_cast<size_t>(slot)] = name;
+        }
+    };
     questLoader_->LoadQuest(kQuestFile);
 
     // The console's state exists before the session that reports to it; its window or
@@ -149,10 +160,7 @@ void ServerShell::StartUp() {
     actions.sendRateSettings = [this](float, float) { session_->SendRateSettings(); };
     actions.playerAtLine = [this](int line) { return playerList_->PlayerAtLine(line); };
     actions.playerInfo = [this](DPNID player) { return FreshPlayerInfo(*session_, player); };
-    actions.statistics = [this] {
-        return ServerStatistics{session_->playerCount(), tickTiming_.Summarize(),
-                                session_->Traffic(), trafficMeter_.rates()};
-    };
+    actions.statistics = [this] { return Statistics(); };
     consoleCommands_ = std::make_unique<ConsoleCommands>(consoleModel_, rates_, *nightDay_,
                                                          *weather_, std::move(actions));
     playerList_ = std::make_unique<PlayerList>(consoleModel_);
@@ -162,16 +170,17 @@ void ServerShell::StartUp() {
             QMetaObject::invokeMethod(app_.get(), std::move(work), Qt::QueuedConnection);
         });
     sessionView_->hostingChanged = [](bool hosting) {
-        NotifyServiceManager(hosting ? "READY=1\nSTATUS=Server started." : "STATUS=Server stopped.");
+        NotifyServiceManager(hosting ? "READY=1\nSTATUS=Server started."
+                                     : "STATUS=Server stopped.");
     };
     sessionView_->closing = [](const char* reason) {
         NotifyServiceManager(std::string("STATUS=") + reason);
     };
 
     // The session holds playerLock.
-    session_ = std::make_unique<NetworkSession>(
-        settings_, rates_, *random_, SessionWorld{*objectSet_, *nightDay_, *weather_},
-        *sessionView_, sessionFactory_);
+    session_ = std::make_unique<NetworkSession>(settings_, rates_, *random_,
+                                                SessionWorld{*objectSet_, *nightDay_, *weather_},
+                                                *sessionView_, sessionFactory_);
     objectSet_->SetAudience(session_.get());
     nightDay_->sendSkyWeather = [this](uint32_t sky, float volume, uint32_t lightning) {
         session_->SendSkyWeather(sky, volume, lightning);
@@ -183,6 +192,7 @@ void ServerShell::StartUp() {
                   SessionSettings::kSessionNameSize, kDefaultSessionName);
     ReadRegDword(settingsKey_, kServerPortValue, &settings_.serverPort, kDefaultServerPort);
     ReadTransportLimits();
+    webSettings_ = ReadWebConsoleSettings(settingsKey_);
 
     GameTickSteps steps;
     steps.runServerScript = [this] { questLoader_->script()->RunMainPass(); };
@@ -196,6 +206,11 @@ void ServerShell::StartUp() {
     };
     gameTick_ = std::make_unique<GameTick>(time_, *nightDay_, *weather_, std::move(steps));
     gameTick_->TakeFirstTickTime();
+}
+
+ServerStatistics ServerShell::Statistics() {
+    return ServerStatistics{session_->playerCount(), tickTiming_.Summarize(), session_->Traffic(),
+                            trafficMeter_.rates()};
 }
 
 void ServerShell::RunTimedTick() {
@@ -260,6 +275,7 @@ bool ServerShell::CreateConsole(int& argc, char** argv) {
 void ServerShell::InitialiseConsole() {
     consoleCommands_->Initialise(settings_.sessionName, settings_.serverPort);
     OpenControlSocket();
+    OpenWebConsole();
 
     gameTimer_ = MakeGameTimer([this] { RunTimedTick(); });
     gameTimer_->start();
@@ -291,6 +307,58 @@ void ServerShell::OpenControlSocket() {
     }
 }
 
+void ServerShell::OpenWebConsole() {
+    const bool given = options_.webConsole;
+    const uint32_t port = given ? options_.webConsolePort : webSettings_.port;
+    if (!given && port == 0) {
+        return;
+    }
+    if (port > 65535) {
+        std::fprintf(stderr, "emberrealms-server: no web console: port %u is out of range\n", port);
+        return;
+    }
+    const std::string address = given ? options_.webConsoleAddress : webSettings_.address;
+    bool made = false;
+    const std::string token =
+        ProvideWebToken(settingsKey_, webSettings_, WebConsoleSettings::kTokenFile, made);
+    const auto nowMs = [this] { return time_.AppTime() * 1000.0; };
+
+    // The NPCs speak through the recorder, which notes when, for the map.
+    speech_ = std::make_unique<SpeechRecorder>(*session_, nowMs);
+    objectSet_->SetAudience(speech_.get());
+    worldView_ = std::make_unique<WorldView>(WorldSources{
+        consoleModel_, *playerList_, *session_, *objectSet_, npcNames_, *questLoader_, *nightDay_,
+        *weather_, [this] { return Statistics(); }, *speech_, nowMs, startedMs_});
+    webCommands_ = std::make_unique<TerminalCommands>(*consoleCommands_);
+    WebActions actions;
+    actions.runCommand = [this](std::string_view line) {
+        return TextToTerminal(webCommands_->Execute(TerminalLineToText(line)));
+    };
+    actions.stateJson = [this] { return worldView_->SnapshotJson().toStdString(); };
+    actions.metricsText = [this] { return FormatMetrics(worldView_->Metrics()); };
+    web_ = std::make_unique<WebConsole>(
+        token, std::move(actions), [this] { return worldView_->SnapshotJson(); }, nowMs);
+    std::string error;
+    if (!web_->Listen(address, static_cast<uint16_t>(port), error)) {
+        // The server still runs; only the browser's view is missing.
+        std::fprintf(stderr, "emberrealms-server: no web console on %s:%u: %s\n", address.c_str(),
+                     port, error.c_str());
+        web_.reset();
+        objectSet_->SetAudience(session_.get());
+        return;
+    }
+    const bool v6 = address.find(':') != std::string::npos;
+    std::fprintf(stderr, "emberrealms-server: web console at http://%s%s%s:%u/\n", v6 ? "[" : "",
+                 address.c_str(), v6 ? "]" : "", web_->port());
+    if (made) {
+        std::fprintf(stderr,
+                     "emberrealms-server: web console access token (made now, kept in the "
+                     "settings and in %s): %s\n",
+                     WebConsoleSettings::kTokenFile, token.c_str());
+    }
+    std::fflush(stderr);
+}
+
 void ServerShell::RequestClose() {
     if (window_) {
         window_->close();  // its close handler runs the shutdown
@@ -305,6 +373,9 @@ void ServerShell::Shutdown() {
     }
     shutDown_ = true;
     NotifyServiceManager("STOPPING=1");
+    if (web_) {
+        web_->Stop();  // it shows objects that go below; it may be running this very command
+    }
     consoleCommands_->SetClosed();
     if (gameTimer_) {
         gameTimer_->stop();

@@ -3,9 +3,11 @@
 // the settings read, the console created, the event loop run, and everything taken down
 // again in order when the console closes.
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "console/console_model.h"
 #include "console/server_statistics.h"
@@ -14,6 +16,7 @@
 #include "net/server_rates.h"
 #include "shell/command_line.h"
 #include "shell/settings_store.h"
+#include "shell/web_console_settings.h"
 #include "world/random.h"
 
 class TimeSource;
@@ -29,6 +32,10 @@ class PlayerList;
 class ConsoleWindow;
 class TerminalConsole;
 class ControlSocket;
+class SpeechRecorder;
+class WorldView;
+class WebConsole;
+class TerminalCommands;
 class SignalBridge;
 class QCoreApplication;
 class QTimer;
@@ -68,6 +75,9 @@ private:
     bool CreateConsole(int& argc, char** argv);
     void InitialiseConsole();
     void OpenControlSocket();
+    // The web console, when the settings or the command line give it a port.
+    void OpenWebConsole();
+    ServerStatistics Statistics();
     // The console is closing (window closed, Exit, a signal, a failed server start).
     void RequestClose();
     void Shutdown();
@@ -102,6 +112,13 @@ private:
     std::unique_ptr<ConsoleWindow> window_;
     std::unique_ptr<TerminalConsole> terminal_;
     std::unique_ptr<ControlSocket> control_;
+    double startedMs_ = 0;  // the time source's reading at start-up
+    WebConsoleSettings webSettings_;
+    std::array<std::string, 50> npcNames_;  // each placed NPC's NPC-list line
+    std::unique_ptr<SpeechRecorder> speech_;
+    std::unique_ptr<WorldView> worldView_;
+    std::unique_ptr<TerminalCommands> webCommands_;
+    std::unique_ptr<WebConsole> web_;
     std::unique_ptr<QTimer> gameTimer_;
     std::unique_ptr<QTimer> idleTimer_;
     bool shutDown_ = false;

@@ -23,7 +23,7 @@ inline const dplay8::Guid kApp = {
     0xEDE9493E, 0x6AC8, 0x4F15, {0x8D, 0x01, 0x8B, 0x16, 0x32, 0x00, 0xB9, 0x66}};
 
 struct Server {
-    explicit Server(const er_test::TempDir& dir) {
+    explicit Server(const er_test::TempDir& dir, std::vector<std::string> extra = {}) {
         int in[2], out[2], err[2];
         EXPECT_EQ(pipe(in) | pipe(out) | pipe(err), 0);
         pid = fork();
@@ -33,7 +33,11 @@ struct Server {
             setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);  // its own control socket
             unsetenv("RUNTIME_DIRECTORY");
             unsetenv("DISPLAY"), unsetenv("WAYLAND_DISPLAY");
-            execl(SERVER_PATH, SERVER_PATH, "--headless", "--data", dir.path().c_str(), nullptr);
+            std::vector<const char*> argv = {SERVER_PATH, "--headless", "--data", dir.path().c_str()};
+            for (const std::string& argument : extra)
+                argv.push_back(argument.c_str());
+            argv.push_back(nullptr);
+            execv(SERVER_PATH, const_cast<char* const*>(argv.data()));
             _exit(127);
         }
         close(in[0]), close(out[1]), close(err[1]);
@@ -64,6 +68,18 @@ struct Server {
         }
         return command.empty() ? got : got.substr(0, got.find("Session Name: "));
     }
+    // What the server has written to standard error by the time `wanted` is among it (or 20 s).
+    std::string ErrorsUntil(const std::string& wanted) {
+        for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             errorText.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline;) {
+            pollfd p{errors, POLLIN, 0};
+            poll(&p, 1, 20);
+            char buffer[4096];
+            for (ssize_t n; (n = read(errors, buffer, sizeof buffer)) > 0;)
+                errorText.append(buffer, size_t(n));
+        }
+        return errorText;
+    }
     std::string Players(long count, std::vector<UdpTestClient*> pumped) {
         // Until the count is listed (a join handled on a busy machine may take a while).
         std::string got;
@@ -82,6 +98,7 @@ struct Server {
     }
     pid_t pid;
     int input, output, errors;
+    std::string errorText;
 };
 
 inline uint16_t FreeUdpPort() {

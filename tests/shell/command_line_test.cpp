@@ -22,6 +22,8 @@ TEST(CommandLineTest, OptionsAreReadWithTheirDefaults) {
         {{"--start", "--help"}, {A::Help, {"", false, true, false, 0, 1, 0, "", false}, ""}}, {{"--version"}, {A::Version, {}, ""}},
         {{"--control-socket", "/run/x.sock"}, {A::Run, {"", false, false, false, 0, 1, 0, "/run/x.sock", false}, ""}},
         {{"--control-socket=s", "--no-control-socket"}, {A::Run, {"", false, false, false, 0, 1, 0, "s", true}, ""}},
+        {{"--web-console", "0.0.0.0:8080"}, {A::Run, {"", false, false, false, 0, 1, 0, "", false, true, "0.0.0.0", 8080}, ""}},
+        {{"--web-console=[::1]:0"}, {A::Run, {"", false, false, false, 0, 1, 0, "", false, true, "::1", 0}, ""}},
         {{"--port", "1"}, {A::Error, {}, "unknown option '--port'"}}};
     // clang-format on
     for (const auto& [args, expected] : cases)
@@ -33,7 +35,8 @@ TEST(CommandLineTest, BadLinesAreErrors) {
     const std::vector<std::vector<const char*>> bad = {{"--port", "1"}, {"--data"}, {"--data="}, {"--simulate"},
         {"--simulate", "-1"}, {"--simulate", "12x"}, {"--simulate", "5", "--dump-every", "0"},
         {"--simulate", "5", "--seed", "4294967296"}, {"--seed", "3"}, {"--dump-every", "3"}, {"--simulate", "5", "--start"},
-        {"--control-socket"}, {"--control-socket="}};
+        {"--control-socket"}, {"--control-socket="}, {"--web-console", "8080"}, {"--web-console", ":8080"},
+        {"--web-console", "h:65536"}, {"--web-console", "h:"}, {"--web-console", "[]:1"}};
     // clang-format on
     for (const auto& args : bad) {
         const CommandLine line = Parse(args);
