@@ -58,8 +58,9 @@ void Close(QWebSocket* socket, int code, const char* reason) {
 }  // namespace
 
 WebConsole::WebConsole(std::string token, WebActions actions, std::function<QByteArray()> snapshot,
-                       std::function<double()> nowMs)
-    : routes_(std::move(token), std::move(actions), PageFiles()),
+                       std::function<double()> nowMs, WebConsoleLimits limits)
+    : limits_(limits),
+      routes_(std::move(token), std::move(actions), PageFiles()),
       snapshot_(std::move(snapshot)),
       nowMs_(std::move(nowMs)) {
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this,
@@ -88,7 +89,7 @@ bool WebConsole::Listen(const std::string& address, uint16_t port, std::string& 
         return false;
     }
     auto* listener = new GuardedTcpServer(
-        GuardedTcpServer::Limits{},
+        limits_.connections,
         [this](const std::string& remote) { return routes_.Blocked(remote, nowMs_()); }, nowMs_,
         this);
     if (!listener->listen(host, port)) {
@@ -181,8 +182,8 @@ void WebConsole::AcceptWebSockets() {
             Close(socket, 4403, "this page's origin may not connect");
         } else if (routes_.Blocked(remote, nowMs_())) {
             Close(socket, 4429, "too many failed attempts from this address");
-        } else if (pages_.size() >= static_cast<size_t>(kMaxWebSockets)) {
-            Close(socket, 1013, "too many pages open");
+        } else if (pages_.size() >= static_cast<size_t>(limits_.webSockets)) {
+            Close(socket, 4503, "too many pages open");
         } else {
             socket->setMaxAllowedIncomingMessageSize(kMaxWebSocketMessage);
             socket->setMaxAllowedIncomingFrameSize(kMaxWebSocketMessage);

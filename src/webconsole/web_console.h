@@ -21,9 +21,13 @@
 
 class QWebSocket;
 
+struct WebConsoleLimits {
+    int webSockets = 16;  // pages open at once
+    GuardedTcpServer::Limits connections = {};
+};
+
 class WebConsole final : public QAbstractHttpServer {
 public:
-    static constexpr int kMaxWebSockets = 16;
     static constexpr int kPushIntervalMs = 250;
     static constexpr double kTokenDeadlineMs = 5000;      // for a WebSocket's first message
     static constexpr qint64 kMaxWebSocketMessage = 4096;  // what a page may send
@@ -32,7 +36,7 @@ public:
 
     // `snapshot` gives the world's state as JSON; `nowMs` is a monotonic clock.
     WebConsole(std::string token, WebActions actions, std::function<QByteArray()> snapshot,
-               std::function<double()> nowMs);
+               std::function<double()> nowMs, WebConsoleLimits limits = {});
     ~WebConsole() override;
 
     // Listens on `address` (an IPv4 or IPv6 address text) and `port` (0: the system chooses).
@@ -58,6 +62,7 @@ private:
     void OnPageMessage(QWebSocket* socket, const QString& message);
     void Push();
 
+    WebConsoleLimits limits_;
     WebRoutes routes_;
     std::function<QByteArray()> snapshot_;
     std::function<double()> nowMs_;
