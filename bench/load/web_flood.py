@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Bad requests at a steady rate against the web console, for the flood benchmark.
 
-    web_flood.py PORT [--rate 1000] [--duration 60] [--host 127.0.0.1]
+    web_flood.py PORT|decoy [--rate 1000] [--duration 60] [--host 127.0.0.1]
 
 Each request comes on a connection of its own and is one of: no token, a wrong token, a
 20 KiB header. Prints how many were sent and how they were answered (status, or "closed"
@@ -52,14 +52,37 @@ async def flood(host, port, rate, duration):
     return sent, answers, time.monotonic() - start
 
 
+async def decoy(port_out):
+    """A listener that answers every connection 429 and closes it, as a refused address's
+    connections are answered: flooding it loads the machine as the real flood does, without
+    the server doing the work."""
+    async def answer(reader, writer):
+        writer.write(b"HTTP/1.1 429 Too Many Requests\r\nContent-Length: 0\r\n\r\n")
+        writer.close()
+
+    server = await asyncio.start_server(answer, "127.0.0.1", 0)
+    port_out.append(server.sockets[0].getsockname()[1])
+    return server
+
+
+async def flood_decoy(rate, duration):
+    port = []
+    server = await decoy(port)
+    async with server:
+        return await flood("127.0.0.1", port[0], rate, duration)
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("port", type=int)
+    parser.add_argument("port", help="the web console's port, or 'decoy' for a stand-in in this process")
     parser.add_argument("--rate", type=float, default=1000)
     parser.add_argument("--duration", type=float, default=60)
     parser.add_argument("--host", default="127.0.0.1")
     args = parser.parse_args()
-    sent, answers, elapsed = asyncio.run(flood(args.host, args.port, args.rate, args.duration))
+    if args.port == "decoy":
+        sent, answers, elapsed = asyncio.run(flood_decoy(args.rate, args.duration))
+    else:
+        sent, answers, elapsed = asyncio.run(flood(args.host, int(args.port), args.rate, args.duration))
     fields = " ".join(f"{k}={v}" for k, v in sorted(answers.items()))
     print(f"RESULT sent={sent} per_second={sent / elapsed:.0f} {fields}")
 

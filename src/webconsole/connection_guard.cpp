@@ -1,6 +1,12 @@
 #include "webconsole/connection_guard.h"
 
+#include <QHostAddress>
 #include <QMetaMethod>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
 
 GuardedSocket::GuardedSocket(GuardedTcpServer* guard) : QTcpSocket(guard), guard_(guard) {}
 
@@ -46,28 +52,46 @@ void GuardedTcpServer::Refuse(QTcpSocket* socket, const char* status) {
     }
 }
 
+std::string PeerAddress(qintptr descriptor) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(static_cast<int>(descriptor), reinterpret_cast<sockaddr*>(&peer), &length) !=
+        0) {
+        return {};
+    }
+    return QHostAddress(reinterpret_cast<const sockaddr*>(&peer)).toString().toStdString();
+}
+
 void GuardedTcpServer::incomingConnection(qintptr descriptor) {
+    const std::string address = PeerAddress(descriptor);
+    const char* refusal = nullptr;
+    if (refusedAddress_(address)) {
+        refusal =
+            "HTTP/1.1 429 Too Many Requests\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+    } else if (connectionCount() >= limits_.connections ||
+               perAddress_[address] >= limits_.connectionsPerAddress) {
+        refusal =
+            "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+    }
+    if (refusal != nullptr) {
+        // Answered and closed on the spot, without a socket object: a flood from a refused
+        // address costs an accept, a short write and a close.
+        ++refused_;
+        [[maybe_unused]] const ssize_t sent =
+            ::send(static_cast<int>(descriptor), refusal, std::strlen(refusal),
+                   MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::shutdown(static_cast<int>(descriptor), SHUT_WR);
+        ::close(static_cast<int>(descriptor));
+        return;
+    }
     auto* socket = new GuardedSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
         socket->guard_ = nullptr;
         delete socket;
         return;
     }
-    socket->address = socket->peerAddress().toString().toStdString();
+    socket->address = address;
     socket->lastActivityMs = nowMs_();
-    const char* refusal = nullptr;
-    if (refusedAddress_(socket->address)) {
-        refusal = "429 Too Many Requests";
-    } else if (connectionCount() >= limits_.connections ||
-               perAddress_[socket->address] >= limits_.connectionsPerAddress) {
-        refusal = "503 Service Unavailable";
-    }
-    if (refusal != nullptr) {
-        ++refused_;
-        socket->guard_ = nullptr;
-        Refuse(socket, refusal);
-        return;
-    }
     sockets_.emplace(socket, true);
     ++perAddress_[socket->address];
     socket->setReadBufferSize(limits_.readBuffer);

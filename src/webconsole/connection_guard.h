@@ -19,6 +19,9 @@
 
 class GuardedTcpServer;
 
+// The peer's address of a connected socket, as QHostAddress writes it; empty when unknown.
+std::string PeerAddress(qintptr descriptor);
+
 class GuardedSocket final : public QTcpSocket {
 public:
     explicit GuardedSocket(GuardedTcpServer* guard);
@@ -35,6 +38,9 @@ protected:
 
 private:
     friend class GuardedTcpServer;
+
+    // The peer's address of a connected socket, as QHostAddress writes it; empty when unknown.
+    std::string PeerAddress(qintptr descriptor);
     GuardedTcpServer* guard_;
 };
 

@@ -140,7 +140,10 @@ bool WebConsole::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     web.path = request.url().path().toStdString();
     web.authorization = request.value("Authorization").toStdString();
     web.body = request.body().toStdString();
-    web.remote = request.remoteAddress().toString().toStdString();
+    // The address the listener counted the connection under, so that both agree.
+    const auto* guarded = dynamic_cast<const GuardedSocket*>(socket);
+    web.remote =
+        guarded != nullptr ? guarded->address : request.remoteAddress().toString().toStdString();
     const WebResponse response = routes_.Handle(web, nowMs_());
 
     QHttpServerResponse answer(

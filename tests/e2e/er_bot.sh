@@ -12,9 +12,7 @@ printf '[General]\nSession Name=Bot "Test" \xc3\xa9\nEmberRealms Server Port=0\n
 start_server pipe --headless --start --data "$WORK/world"
 status_until '[ "$(status_value "Server Status:")" = "Server started." ]'
 # The game port: the server's UDP socket other than the enumeration port.
-inodes=" $(find "/proc/$SERVER_PID/fd" -lname 'socket:*' -printf '%l ' | tr -d 'socket:[]') "
-PORT=$(awk -v i="$inodes" 'FNR > 1 && index(i, " " $10 " ") { sub(/.*:/, "0x", $2); print $2 }' \
-    /proc/net/udp | xargs printf '%d\n' | grep -vx 6073)
+PORT=$(game_port)
 [ "$(wc -l <<<"$PORT")" = 1 ] && [ "$PORT" -gt 0 ] || fail "no single game port: $PORT"
 
 # Usage errors: exit 2 with the reason.

@@ -52,3 +52,11 @@ stop_server() {
 status() { : >"$SERVER_OUT"; send status; wait_until "grep -q '^New Rain Volume' '$SERVER_OUT'"; }
 status_until() { wait_until "status; $1"; }
 status_value() { grep "^$1 " "$SERVER_OUT" | tail -n 1 | cut -d' ' -f"$(($(wc -w <<<"$1") + 1))-"; }
+
+# The hosted game's port: the server's UDP socket other than the enumeration port (one line).
+game_port() {
+    local inodes
+    inodes=" $(find "/proc/${1:-$SERVER_PID}/fd" -lname 'socket:*' -printf '%l ' | tr -d 'socket:[]') "
+    awk -v i="$inodes" 'FNR > 1 && index(i, " " $10 " ") { sub(/.*:/, "0x", $2); print $2 }' \
+        /proc/net/udp | xargs -r printf '%d\n' | grep -vx 6073
+}

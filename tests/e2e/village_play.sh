@@ -12,9 +12,7 @@ rm -f "$WORK/world/ErrorChk.txt" "$WORK/world/scriptput.txt"
 printf '[General]\nEmberRealms Server Port=0\n' >"$SETTINGS"
 start_server pipe --headless --start --data "$WORK/world"
 status_until '[ "$(status_value "Server Status:")" = "Server started." ]'
-inodes=" $(find "/proc/$SERVER_PID/fd" -lname 'socket:*' -printf '%l ' | tr -d 'socket:[]') "
-PORT=$(awk -v i="$inodes" 'FNR > 1 && index(i, " " $10 " ") { sub(/.*:/, "0x", $2); print $2 }' \
-    /proc/net/udp | xargs printf '%d\n' | grep -vx 6073)
+PORT=$(game_port)
 [ "$(wc -l <<<"$PORT")" = 1 ] || fail "no single game port: $PORT"
 
 bot() {  # NAME FD: a player whose commands come from file descriptor FD

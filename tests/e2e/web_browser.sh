@@ -22,9 +22,7 @@ wait_until "grep -q 'access token' '$WORK/stderr'"
 WEB_PORT=$(sed -n 's|.*web console at http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$WORK/stderr")
 TOKEN=$(cat "$WORK/world/webtoken.txt")
 status_until '[ "$(status_value "Server Status:")" = "Server started." ]'
-inodes=" $(find "/proc/$SERVER_PID/fd" -lname 'socket:*' -printf '%l ' | tr -d 'socket:[]') "
-PORT=$(awk -v i="$inodes" 'FNR > 1 && index(i, " " $10 " ") { sub(/.*:/, "0x", $2); print $2 }' \
-    /proc/net/udp | xargs printf '%d\n' | grep -vx 6073)
+PORT=$(game_port)
 
 # Two players walking their circles near the square until the browser is done.
 "$BOT" load "127.0.0.1:$PORT" --players 2 --duration 120 --rate 10 --pattern crowd \

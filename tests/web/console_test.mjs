@@ -3,14 +3,12 @@
 //
 //   node console_test.mjs --url http://127.0.0.1:PORT --token TOKEN
 //                         [--expect expect.json] [--screenshot out.png]
-//   node console_test.mjs --mock [--screenshot out.png]
 //
-// --mock starts mock_server.mjs on a port the system chooses, with a random
-// token. Options may also come from the environment: CONSOLE_URL,
+// tests/e2e/web_browser.sh runs it against the real server. Options may also
+// come from the environment: CONSOLE_URL,
 // CONSOLE_TOKEN, CONSOLE_EXPECT, CONSOLE_SCREENSHOT, CHROMIUM.
 // Exits 0 when every check passes, 1 otherwise.
 
-import { spawn } from 'node:child_process';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -19,7 +17,7 @@ import puppeteer from 'puppeteer-core';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 
-const USAGE = `usage: node console_test.mjs (--url URL --token TOKEN | --mock)
+const USAGE = `usage: node console_test.mjs --url URL --token TOKEN
        [--expect FILE] [--screenshot FILE] [--chromium PATH]
        [--timeout MS] [--tolerance UNITS]`;
 
@@ -33,7 +31,6 @@ function parseArgs(argv) {
         expect: env.CONSOLE_EXPECT ?? '',
         screenshot: env.CONSOLE_SCREENSHOT ?? '',
         chromium: env.CHROMIUM ?? '/usr/bin/chromium',
-        mock: false,
         timeout: 20000,
         tolerance: 8,
     };
@@ -53,47 +50,17 @@ function parseArgs(argv) {
             case '--chromium': options.chromium = value(); break;
             case '--timeout': options.timeout = Number(value()); break;
             case '--tolerance': options.tolerance = Number(value()); break;
-            case '--mock': options.mock = true; break;
             case '--help': case '-h': console.log(USAGE); process.exit(0); break;
             default: throw new UsageError(`unknown option ${arg}`);
         }
     }
-    if (!options.mock && (!options.url || !options.token)) {
-        throw new UsageError('give --url and --token, or --mock');
+    if (!options.url || !options.token) {
+        throw new UsageError('give --url and --token');
     }
     if (!(options.timeout > 0) || !(options.tolerance >= 0)) {
         throw new UsageError('--timeout and --tolerance take positive numbers');
     }
     return options;
-}
-
-// ---------------------------------------------------------------------------
-// The mock server, as a child process so it runs exactly as a developer runs it
-
-function startMock(token, timeoutMs) {
-    const child = spawn(process.execPath,
-                        [path.join(here, 'mock_server.mjs'), '--port', '0', '--token', token],
-                        { stdio: ['ignore', 'pipe', 'inherit'] });
-    return new Promise((resolve, reject) => {
-        let seen = '';
-        const timer = setTimeout(() => {
-            child.kill();
-            reject(new Error(`the mock server did not start within ${timeoutMs} ms`));
-        }, timeoutMs);
-        child.stdout.setEncoding('utf8');
-        child.stdout.on('data', chunk => {
-            seen += chunk;
-            const m = /listening on (\S+)/.exec(seen);
-            if (m) {
-                clearTimeout(timer);
-                resolve({ child, url: m[1] });
-            }
-        });
-        child.on('exit', code => {
-            clearTimeout(timer);
-            reject(new Error(`the mock server exited (code ${code}) before listening`));
-        });
-    });
 }
 
 // ---------------------------------------------------------------------------
@@ -488,14 +455,6 @@ async function run(options) {
     return failed === 0;
 }
 
-let mock = null;
-
-function stopMock() {
-    if (mock && mock.child.exitCode === null) {
-        mock.child.kill();
-    }
-}
-
 async function main() {
     let options;
     try {
@@ -509,25 +468,11 @@ async function main() {
             + '(apt-get install -y chromium, or give --chromium PATH)');
         return 1;
     }
-    for (const signal of ['SIGINT', 'SIGTERM']) {
-        process.on(signal, () => {
-            stopMock();
-            process.exit(1);
-        });
-    }
     try {
-        if (options.mock) {
-            options.token = crypto.randomBytes(18).toString('base64url');
-            mock = await startMock(options.token, options.timeout);
-            options.url = mock.url;
-            console.log(`# mock server at ${mock.url}`);
-        }
         return (await run(options)) ? 0 : 1;
     } catch (err) {
         console.error(`console_test: ${err.message}`);
         return 1;
-    } finally {
-        stopMock();
     }
 }
 
