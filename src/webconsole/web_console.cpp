@@ -157,6 +157,7 @@ bool WebConsole::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
         answer.addHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
     }
     answer.write(makeResponder(request, socket));
+    socket->flush();  // the answer to Exit must leave before the event loop ends
     return true;
 }
 
