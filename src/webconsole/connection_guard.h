@@ -67,6 +67,7 @@ public:
     void Sweep();
 
     int32_t connectionCount() const { return static_cast<int32_t>(sockets_.size()); }
+    size_t addressCount() const { return perAddress_.size(); }
     int64_t refusedCount() const { return refused_; }
 
 protected:

@@ -79,6 +79,38 @@ TEST(WebConsoleBounds, ConnectionsPerAddressUnfinishedRequestsAndIdleConnections
                clients[2]->state() == QAbstractSocket::UnconnectedState &&
                server.connectionCount() == 0;
     }));
+    EXPECT_EQ(server.addressCount(), 0u);  // no address is remembered once its connections are gone
+}
+
+TEST(WebConsoleBounds, AConnectionMayCarryManyRequestsButNotHalfOneForLong) {
+    App app;
+    double now = 0;
+    WebConsole console(
+        "token",
+        WebActions{[](std::string_view) { return std::string(); }, [] { return std::string(); },
+                   [] { return std::string(); }},
+        [] { return QByteArray("{}"); }, [&] { return now; });
+    std::string error;
+    ASSERT_TRUE(console.Listen("127.0.0.1", 0, error)) << error;
+    // Three requests of 7 KiB each on one connection: each is counted on its own.
+    auto kept = Connect(console.port());
+    QByteArray answers;
+    QObject::connect(kept.get(), &QTcpSocket::readyRead, [&] { answers += kept->readAll(); });
+    const QByteArray request =
+        "GET /healthz HTTP/1.1\r\nHost: x\r\nX-Padding: " + QByteArray(7000, 'x') + "\r\n\r\n";
+    for (int i = 1; i <= 3; ++i) {
+        kept->write(request);
+        ASSERT_TRUE(RunUntil([&] { return answers.count("HTTP/1.1 200") == i; }))
+            << answers.left(200).toStdString();
+    }
+    // Half a request is cut once it is 10 s old, by the console's own sweep.
+    auto half = Connect(console.port());
+    half->write("GET / HTTP/1.1\r\n");
+    ASSERT_TRUE(RunUntil([&] { return half->bytesToWrite() == 0; }));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    now = 10001;
+    ASSERT_TRUE(RunUntil([&] { return half->state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(kept->state(), QAbstractSocket::ConnectedState);
 }
 
 TEST(WebConsoleBounds, PagesWithoutATokenAreClosedAndNoMoreThanTheLimitStayOpen) {
