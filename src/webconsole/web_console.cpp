@@ -16,6 +16,9 @@ namespace {
 std::map<std::string, StaticFile> PageFiles() {
     const std::pair<const char*, const char*> kFiles[] = {
         {"/index.html", "text/html; charset=utf-8"},
+        {"/dom.js", "text/javascript; charset=utf-8"},
+        {"/map.js", "text/javascript; charset=utf-8"},
+        {"/charts.js", "text/javascript; charset=utf-8"},
         {"/app.js", "text/javascript; charset=utf-8"},
         {"/app.css", "text/css; charset=utf-8"},
     };
