@@ -2,18 +2,10 @@
 # er-bot against the real server on a port the system chooses: enumeration answers from the
 # game port, two players who see each other join, tag, chat, ask an NPC and leave, refused
 # and failed joins, usage errors, and two short load runs.
-GAMEDATA="$(cd "$(dirname "$0")/../../gamedata" && pwd)"
 source "$(dirname "$0")/lib.sh"
 BOT=${2:?usage: er_bot.sh PATH-TO-SERVER PATH-TO-ER-BOT}
 
-cp -r "$GAMEDATA" "$WORK/world"
-rm -f "$WORK/world/ErrorChk.txt" "$WORK/world/scriptput.txt"
-printf '[General]\nSession Name=Bot "Test" \xc3\xa9\nEmberRealms Server Port=0\n' >"$SETTINGS"
-start_server pipe --headless --start --data "$WORK/world"
-status_until '[ "$(status_value "Server Status:")" = "Server started." ]'
-# The game port: the server's UDP socket other than the enumeration port.
-PORT=$(game_port)
-[ "$(wc -l <<<"$PORT")" = 1 ] && [ "$PORT" -gt 0 ] || fail "no single game port: $PORT"
+host_world 'Session Name=Bot "Test" \xc3\xa9\n'
 
 # Usage errors: exit 2 with the reason.
 for args in "" "frob" "enum" "join 127.0.0.1" "load 127.0.0.1 --players 0 --duration 1" \

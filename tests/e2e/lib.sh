@@ -1,5 +1,6 @@
 # Runs the real program in a fresh directory with its own settings folder; waits poll with a deadline.
 set -euo pipefail
+E2E_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 SERVER=${1:?usage: test.sh PATH-TO-PROGRAM}
 WORK=$(mktemp -d)
@@ -59,4 +60,18 @@ game_port() {
     inodes=" $(find "/proc/${1:-$SERVER_PID}/fd" -lname 'socket:*' -printf '%l ' | tr -d 'socket:[]') "
     awk -v i="$inodes" 'FNR > 1 && index(i, " " $10 " ") { sub(/.*:/, "0x", $2); print $2 }' \
         /proc/net/udp | xargs -r printf '%d\n' | grep -vx 6073
+}
+
+# Hosts a copy of the default world on a port the system chooses, with the settings' lines
+# given (beyond the port) and the server options given; sets PORT to the game port.
+host_world() {  # SETTINGS-LINES [SERVER-OPTIONS...]
+    local lines=$1
+    shift
+    cp -r "$E2E_DIR/../../gamedata" "$WORK/world"
+    rm -f "$WORK/world/ErrorChk.txt" "$WORK/world/scriptput.txt" "$WORK/world/webtoken.txt"
+    printf '[General]\n%bEmberRealms Server Port=0\n' "$lines" >"$SETTINGS"
+    start_server pipe --headless --start --data "$WORK/world" "$@"
+    status_until '[ "$(status_value "Server Status:")" = "Server started." ]'
+    PORT=$(game_port)
+    [ "$(wc -l <<<"$PORT")" = 1 ] && [ "$PORT" -gt 0 ] || fail "no single game port: $PORT"
 }

@@ -3,17 +3,10 @@
 # three players joined with er-bot, and every check made on the game messages they receive.
 # Ann stands in the square beside Tom the crier, Bob 140 units south of her (near enough to
 # chat, too far to hear Tom), Cal at the watchtower, far from both.
-GAMEDATA="$(cd "$(dirname "$0")/../../gamedata" && pwd)"
 source "$(dirname "$0")/lib.sh"
 BOT=${2:?usage: village_play.sh PATH-TO-SERVER PATH-TO-ER-BOT}
 
-cp -r "$GAMEDATA" "$WORK/world"
-rm -f "$WORK/world/ErrorChk.txt" "$WORK/world/scriptput.txt"
-printf '[General]\nEmberRealms Server Port=0\n' >"$SETTINGS"
-start_server pipe --headless --start --data "$WORK/world"
-status_until '[ "$(status_value "Server Status:")" = "Server started." ]'
-PORT=$(game_port)
-[ "$(wc -l <<<"$PORT")" = 1 ] || fail "no single game port: $PORT"
+host_world ""
 
 bot() {  # NAME FD: a player whose commands come from file descriptor FD
     rm -f "$WORK/$1.in" && mkfifo "$WORK/$1.in"

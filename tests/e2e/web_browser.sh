@@ -6,7 +6,6 @@
 # The screenshot it takes is kept as web-console.png in the build folder (docs/web-console.md
 # shows it; `make web-screenshot` copies it there).
 #   web_browser.sh SERVER ER-BOT SCREENSHOT
-GAMEDATA="$(cd "$(dirname "$0")/../../gamedata" && pwd)"
 WEB="$(cd "$(dirname "$0")/../web" && pwd)"
 source "$(dirname "$0")/lib.sh"
 BOT=${2:?usage: web_browser.sh SERVER ER-BOT SCREENSHOT}
@@ -15,14 +14,9 @@ command -v node >/dev/null && [ -x /usr/bin/chromium ] || { echo "SKIP: no node 
 [ -d "$WEB/node_modules/puppeteer-core" ] || (cd "$WEB" && flock "$WEB/package.json" npm ci --silent) ||
     fail "npm ci in $WEB"
 
-cp -r "$GAMEDATA" "$WORK/world"
-printf '[General]\nEmberRealms Server Port=0\n' >"$SETTINGS"
-start_server pipe --headless --start --data "$WORK/world" --web-console 127.0.0.1:0
-wait_until "grep -q 'access token' '$WORK/stderr'"
+host_world "" --web-console 127.0.0.1:0
 WEB_PORT=$(sed -n 's|.*web console at http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$WORK/stderr")
 TOKEN=$(cat "$WORK/world/webtoken.txt")
-status_until '[ "$(status_value "Server Status:")" = "Server started." ]'
-PORT=$(game_port)
 
 # Two players walking their circles near the square until the browser is done.
 "$BOT" load "127.0.0.1:$PORT" --players 2 --duration 120 --rate 10 --pattern crowd \

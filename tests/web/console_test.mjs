@@ -26,33 +26,24 @@ class UsageError extends Error {}
 function parseArgs(argv) {
     const env = process.env;
     const options = {
-        url: env.CONSOLE_URL ?? '',
-        token: env.CONSOLE_TOKEN ?? '',
-        expect: env.CONSOLE_EXPECT ?? '',
-        screenshot: env.CONSOLE_SCREENSHOT ?? '',
-        chromium: env.CHROMIUM ?? '/usr/bin/chromium',
-        timeout: 20000,
-        tolerance: 8,
+        url: env.CONSOLE_URL ?? '', token: env.CONSOLE_TOKEN ?? '', expect: env.CONSOLE_EXPECT ?? '',
+        screenshot: env.CONSOLE_SCREENSHOT ?? '', chromium: env.CHROMIUM ?? '/usr/bin/chromium',
+        timeout: 20000, tolerance: 8,
     };
     for (let i = 0; i < argv.length; i++) {
-        const arg = argv[i];
-        const value = () => {
-            if (i + 1 >= argv.length) {
-                throw new UsageError(`${arg} needs a value`);
-            }
-            return argv[++i];
-        };
-        switch (arg) {
-            case '--url': options.url = value(); break;
-            case '--token': options.token = value(); break;
-            case '--expect': options.expect = value(); break;
-            case '--screenshot': options.screenshot = value(); break;
-            case '--chromium': options.chromium = value(); break;
-            case '--timeout': options.timeout = Number(value()); break;
-            case '--tolerance': options.tolerance = Number(value()); break;
-            case '--help': case '-h': console.log(USAGE); process.exit(0); break;
-            default: throw new UsageError(`unknown option ${arg}`);
+        if (argv[i] === '--help' || argv[i] === '-h') {
+            console.log(USAGE);
+            process.exit(0);
         }
+        const name = argv[i].replace(/^--/, '');
+        if (!argv[i].startsWith('--') || !(name in options)) {
+            throw new UsageError(`unknown option ${argv[i]}`);
+        }
+        if (i + 1 >= argv.length) {
+            throw new UsageError(`${argv[i]} needs a value`);
+        }
+        const value = argv[++i];
+        options[name] = typeof options[name] === 'number' ? Number(value) : value;
     }
     if (!options.url || !options.token) {
         throw new UsageError('give --url and --token');
@@ -90,60 +81,29 @@ function near(a, b, tolerance) {
 
 // Compares the map's markers with a snapshot; returns the differences found.
 function compareMarkers(sample, expected, tolerance) {
-    const { state, npcs, players } = sample;
     const problems = [];
-    const where = m => `(${m.x}, ${m.y})`;
-
-    const checkTransform = (kind, m) => {
-        const t = /^translate\(\s*(-?[\d.e+-]+)[ ,]+(-?[\d.e+-]+)\s*\)$/.exec(m.transform ?? '');
-        if (!t || !near(Number(t[1]), Number(m.x), 0.01) || !near(Number(t[2]), Number(m.y), 0.01)) {
-            problems.push(`${kind} ${m.name}: transform "${m.transform}" does not match `
-                + `data-x/data-y ${where(m)}`);
+    const kinds = [
+        ['NPC', sample.npcs, sample.state.npcs, expected.npcs, (m, e) => Number(m.slot) === e.slot],
+        ['player', sample.players, sample.state.players, expected.players, (m, e) => m.id === e.id],
+    ];
+    for (const [kind, markers, entries, names, same] of kinds) {
+        if (markers.length !== entries.length) {
+            problems.push(`${markers.length} ${kind} markers for ${entries.length} in /api/state`);
         }
-    };
-
-    if (npcs.length !== state.npcs.length) {
-        problems.push(`${npcs.length} NPC markers for ${state.npcs.length} NPCs`);
-    }
-    for (const n of state.npcs) {
-        const m = npcs.find(k => Number(k.slot) === n.slot);
-        if (!m) {
-            problems.push(`no marker for NPC slot ${n.slot} (${n.name})`);
-            continue;
+        for (const e of entries) {
+            const m = markers.find(k => same(k, e));
+            const t = /^translate\(\s*(-?[\d.e+-]+)[ ,]+(-?[\d.e+-]+)\s*\)$/.exec(m?.transform ?? '');
+            if (!m) {
+                problems.push(`no marker for ${kind} ${e.name}`);
+            } else if (m.name !== e.name) {
+                problems.push(`${kind} ${e.name} is labelled "${m.name}"`);
+            } else if (!near(Number(m.x), e.x, tolerance) || !near(Number(m.y), e.y, tolerance)) {
+                problems.push(`${kind} ${e.name} at (${m.x}, ${m.y}) on the map, (${e.x}, ${e.y}) in /api/state`);
+            } else if (!t || !near(Number(t[1]), Number(m.x), 0.01) || !near(Number(t[2]), Number(m.y), 0.01)) {
+                problems.push(`${kind} ${e.name}: transform "${m.transform}" is not its data-x/data-y`);
+            }
         }
-        if (m.name !== n.name) {
-            problems.push(`NPC slot ${n.slot} is labelled "${m.name}", not "${n.name}"`);
-        }
-        if (!near(Number(m.x), n.x, tolerance) || !near(Number(m.y), n.y, tolerance)) {
-            problems.push(`NPC ${n.name} at ${where(m)} on the map, (${n.x}, ${n.y}) in /api/state`);
-        }
-        checkTransform('NPC', m);
-    }
-
-    if (players.length !== state.players.length) {
-        problems.push(`${players.length} player markers for ${state.players.length} players`);
-    }
-    for (const p of state.players) {
-        const m = players.find(k => k.id === p.id && k.name === p.name);
-        if (!m) {
-            problems.push(`no marker for player ${p.name} (${p.id})`);
-            continue;
-        }
-        if (!near(Number(m.x), p.x, tolerance) || !near(Number(m.y), p.y, tolerance)) {
-            problems.push(`player ${p.name} at ${where(m)} on the map, (${p.x}, ${p.y}) in /api/state`);
-        }
-        checkTransform('player', m);
-    }
-
-    for (const name of expected.npcs) {
-        if (!npcs.some(m => m.name === name)) {
-            problems.push(`no NPC marker named "${name}"`);
-        }
-    }
-    for (const name of expected.players) {
-        if (!players.some(m => m.name === name)) {
-            problems.push(`no player marker named "${name}"`);
-        }
+        problems.push(...names.filter(n => !markers.some(m => m.name === n)).map(n => `no ${kind} marker named "${n}"`));
     }
     return problems;
 }

@@ -32,6 +32,17 @@ struct App {
     QCoreApplication app{argc, argv};
 };
 
+// A console on a port the system chooses, with `now` as its clock; null if it cannot listen.
+std::unique_ptr<WebConsole> Listening(const double& now, WebConsoleLimits limits) {
+    auto console = std::make_unique<WebConsole>(
+        "token",
+        WebActions{[](std::string_view) { return std::string(); }, [] { return std::string(); },
+                   [] { return std::string(); }},
+        [] { return QByteArray("{}"); }, [&now] { return now; }, limits);
+    std::string error;
+    return console->Listen("127.0.0.1", 0, error) ? std::move(console) : nullptr;
+}
+
 std::unique_ptr<QTcpSocket> Connect(uint16_t port) {
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(QHostAddress::LocalHost, port);
@@ -85,15 +96,10 @@ TEST(WebConsoleBounds, ConnectionsPerAddressUnfinishedRequestsAndIdleConnections
 TEST(WebConsoleBounds, AConnectionMayCarryManyRequestsButNotHalfOneForLong) {
     App app;
     double now = 0;
-    WebConsole console(
-        "token",
-        WebActions{[](std::string_view) { return std::string(); }, [] { return std::string(); },
-                   [] { return std::string(); }},
-        [] { return QByteArray("{}"); }, [&] { return now; });
-    std::string error;
-    ASSERT_TRUE(console.Listen("127.0.0.1", 0, error)) << error;
+    auto console = Listening(now, {});
+    ASSERT_NE(console, nullptr);
     // Three requests of 7 KiB each on one connection: each is counted on its own.
-    auto kept = Connect(console.port());
+    auto kept = Connect(console->port());
     QByteArray answers;
     QObject::connect(kept.get(), &QTcpSocket::readyRead, [&] { answers += kept->readAll(); });
     const QByteArray request =
@@ -104,7 +110,7 @@ TEST(WebConsoleBounds, AConnectionMayCarryManyRequestsButNotHalfOneForLong) {
             << answers.left(200).toStdString();
     }
     // Half a request is cut once it is 10 s old, by the console's own sweep.
-    auto half = Connect(console.port());
+    auto half = Connect(console->port());
     half->write("GET / HTTP/1.1\r\n");
     ASSERT_TRUE(RunUntil([&] { return half->bytesToWrite() == 0; }));
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -116,26 +122,21 @@ TEST(WebConsoleBounds, AConnectionMayCarryManyRequestsButNotHalfOneForLong) {
 TEST(WebConsoleBounds, PagesWithoutATokenAreClosedAndNoMoreThanTheLimitStayOpen) {
     App app;
     double now = 0;
-    WebConsole console(
-        "token",
-        WebActions{[](std::string_view) { return std::string(); }, [] { return std::string(); },
-                   [] { return std::string(); }},
-        [] { return QByteArray("{}"); }, [&] { return now; }, {.webSockets = 3});
-    std::string error;
-    ASSERT_TRUE(console.Listen("127.0.0.1", 0, error)) << error;
-    const QString origin = QString("http://127.0.0.1:%1").arg(console.port());
+    auto console = Listening(now, {.webSockets = 3});
+    ASSERT_NE(console, nullptr);
+    const QString origin = QString("http://127.0.0.1:%1").arg(console->port());
     std::vector<std::unique_ptr<QWebSocket>> pages;
     for (int i = 0; i < 4; ++i) {
         pages.push_back(std::make_unique<QWebSocket>(origin));
-        pages.back()->open(QUrl(QString("ws://127.0.0.1:%1/ws").arg(console.port())));
+        pages.back()->open(QUrl(QString("ws://127.0.0.1:%1/ws").arg(console->port())));
         // One after the other, so that the fourth is the one over the limit.
         ASSERT_TRUE(
             RunUntil([&] { return pages.back()->state() != QAbstractSocket::ConnectingState; }));
     }
     // The fourth is closed at once; the others wait for their token.
     ASSERT_TRUE(RunUntil([&] {
-        return console.webSocketCount() == 3 && pages[3]->closeCode() == 4503;
-    })) << console.webSocketCount()
+        return console->webSocketCount() == 3 && pages[3]->closeCode() == 4503;
+    })) << console->webSocketCount()
         << " " << pages[3]->closeCode();
     pages[0]->sendTextMessage(R"({"token":"token"})");
     int received = 0;
@@ -143,8 +144,8 @@ TEST(WebConsoleBounds, PagesWithoutATokenAreClosedAndNoMoreThanTheLimitStayOpen)
     ASSERT_TRUE(RunUntil([&] { return received > 0; }));
     now = WebConsole::kTokenDeadlineMs + 1;  // the next push closes the pages still without one
     ASSERT_TRUE(RunUntil([&] {
-        return console.webSocketCount() == 1 && pages[1]->closeCode() == 4401 &&
+        return console->webSocketCount() == 1 && pages[1]->closeCode() == 4401 &&
                pages[2]->closeCode() == 4401;
-    })) << console.webSocketCount();
+    })) << console->webSocketCount();
     EXPECT_EQ(pages[0]->state(), QAbstractSocket::ConnectedState);
 }
